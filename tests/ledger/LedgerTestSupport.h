@@ -1,0 +1,100 @@
+#pragma once
+// Every ledger test runs in a fresh folder of its own as the current directory, with the
+// operator's message boxes recorded instead of shown.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ledger/RegistrationLedger.h"
+#include "platform/MessageBox.h"
+
+namespace varnel::test {
+
+namespace fs = std::filesystem;
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  MessageButtons buttons;
+  MessageOwner owner;
+};
+
+class RecordingPresenter final : public MessagePresenter {
+ public:
+  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
+                     MessageOwner owner) override {
+    shown.push_back({text, caption, buttons, owner});
+    return MessageAnswer::Ok;
+  }
+  std::vector<ShownMessage> shown;  // owned by the test's thread
+};
+
+inline void WriteBytes(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class LedgerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("varnel-ledger-" + std::to_string(random()) + "-" +
+                                         std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(root_));
+    fs::current_path(root_);
+    SetMessagePresenter(&messages_);
+  }
+
+  void TearDown() override {
+    SetMessagePresenter(nullptr);
+    fs::current_path(previous_);
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  // Expects exactly one warning box with text since the last check, and forgets it.
+  void ExpectWarning(const std::string& text) {
+    ASSERT_EQ(messages_.shown.size(), 1u) << "expected the single warning " << text;
+    const ShownMessage& shown = messages_.shown.front();
+    EXPECT_EQ(shown.text, text);
+    EXPECT_EQ(shown.caption, "警告");
+    EXPECT_EQ(shown.buttons, MessageButtons::Ok);
+    EXPECT_EQ(shown.owner, MessageOwner::ActiveDialog);
+    messages_.shown.clear();
+  }
+
+  void ExpectNoMessage() {
+    for (const ShownMessage& shown : messages_.shown) ADD_FAILURE() << "unexpected message " << shown.text;
+    messages_.shown.clear();
+  }
+
+  // The names in the test's folder, to see that nothing was left behind.
+  std::vector<std::string> FolderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path previous_;
+  fs::path root_;
+  RecordingPresenter messages_;
+  RegistrationLedger ledger_;
+};
+
+}  // namespace varnel::test
