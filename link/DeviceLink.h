@@ -6,6 +6,7 @@
 // thread waits for input (it does not spin), hands every byte in order to the
 // receiver, and runs the frame handler on its own thread.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -54,15 +55,21 @@ class DeviceLink final : public FrameSender {
 
  private:
   void ReaderThread();
+  // The device went away. Waits, without spinning, until it may be tried again
+  // or Stop() is called; the place where a vanished port will be reopened.
+  void RecoverAfterHangUp();
 
   FrameReceiver& receiver_;   // fed by the reader thread only
-  SerialPort port_;           // opened on the UI thread before the reader starts; written under portLock_
+  SerialPort port_;           // opened/closed under portLock_, never during a Read on another thread; read by the reader without it
   std::mutex sendLock_;       // held from the crc to the end of the write
-  std::mutex portLock_;       // held around the write
+  mutable std::mutex portLock_;  // held around the write, and around open/close
   std::uint8_t transmit_[kLinkMaxWireFrame] = {};  // guarded by sendLock_
   std::uint32_t baud_ = 0;    // written by OpenPort before the reader starts
   std::thread reader_;        // owned by the thread that calls StartReader/Stop (UI thread)
   std::atomic<bool> stopping_{false};
+  std::atomic<std::thread::id> readerId_{};  // set by the reader thread itself when it starts
+  std::mutex wakeMutex_;             // pairs with wake_
+  std::condition_variable wake_;     // Stop() wakes the reader's wait after a hang-up
   std::atomic<std::uint64_t> framesSent_{0};
 };
 

@@ -1,0 +1,47 @@
+// Code-page text on Windows: through UTF-16 with the system's conversions,
+// code page 936 (GBK). A character GBK cannot hold becomes '?'.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "platform/CodePage.h"
+
+namespace varnel {
+namespace {
+
+constexpr UINT kGbkCodePage = 936;
+
+std::wstring ToWide(UINT codePage, std::string_view in) {
+  if (in.empty()) return {};
+  const int n = MultiByteToWideChar(codePage, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(codePage, 0, in.data(), static_cast<int>(in.size()), wide.data(), n);
+  return wide;
+}
+
+std::string FromWide(UINT codePage, const std::wstring& wide) {
+  if (wide.empty()) return {};
+  // CP_UTF8 refuses a default character; GBK takes '?'.
+  const char defaultChar = '?';
+  const char* fallback = codePage == CP_UTF8 ? nullptr : &defaultChar;
+  const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    fallback, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, fallback,
+                      nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8ToCodePage(std::string_view utf8) { return FromWide(kGbkCodePage, ToWide(CP_UTF8, utf8)); }
+
+std::string CodePageToUtf8(std::string_view gbk) { return FromWide(CP_UTF8, ToWide(kGbkCodePage, gbk)); }
+
+}  // namespace varnel
