@@ -1,0 +1,149 @@
+// The connect dialog as the operator meets it: the port list, failed and
+// successful opens, and cancelling, which ends the program before anything runs.
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/SimProcess.h"
+#include "tests/support/UiHarness.h"
+#include "ui/ConnectDlg.h"
+#include "ui/DialogTemplates.h"
+#include "ui/VarnelDlg.h"
+
+namespace varnel {
+namespace {
+
+using test::ActiveModal;
+using test::SimProcess;
+using test::UiHarness;
+using test::UiScript;
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+CConnectDlg* Connect() { return ActiveModal<CConnectDlg>(); }
+
+TEST(ConnectDialog, CancelEndsTheProgramWithNothingSentAndNoThreadStarted) {
+  UiHarness h;
+  h.ports = {"/dev/null-port"};
+  const int threadsBefore = ThreadCount();
+  CVarnelDlg dlg(h.services);
+  int result = 0;
+  bool ok = UiScript()
+                .When("connect dialog", [] { return Connect() != nullptr; },
+                      [] { Connect()->reject(); })  // Escape and the close box
+                .RunDuring([&] { result = dlg.RunModal(); });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_FALSE(dlg.Connected());
+  EXPECT_FALSE(h.link.IsOpen());
+  EXPECT_EQ(h.link.FramesSent(), 0u);
+  EXPECT_FALSE(dlg.HasTimer(TIMER_LINK_START));
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+  EXPECT_EQ(h.boxes.Count(), 0u);
+}
+
+TEST(ConnectDialog, ListsPortsInOrderWithTheBaudFixedAt115200) {
+  UiHarness h;
+  h.ports = {"/tmp/no-such-port-b", "/tmp/no-such-port-a"};
+  CConnectDlg dlg(h.services);
+  UiScript()
+      .Do([&] {
+        auto* ports = dlg.Control(connect_ids::PortList);
+        ASSERT_EQ(ports->ItemCount(), 2);
+        EXPECT_EQ(ports->ItemText(0), "/tmp/no-such-port-b");
+        EXPECT_EQ(ports->SelectedIndex(), 0);
+        EXPECT_EQ(dlg.PortName(), "/tmp/no-such-port-b");
+        auto* baud = dlg.Control(connect_ids::BaudList);
+        EXPECT_EQ(baud->ItemText(baud->SelectedIndex()), "115200");
+        EXPECT_FALSE(baud->IsEnabled());
+        EXPECT_EQ(dlg.BaudRate(), 115200);
+        dlg.EndDialog(kIdCancel);
+      })
+      .RunDuring([&] { dlg.RunModal(); });
+}
+
+TEST(ConnectDialog, FailedOpenKeepsTheDialogAndAnotherPortCanBeTried) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  UiHarness h;
+  h.ports = {"/tmp/no-such-port", sim.LinkPath()};
+  CConnectDlg dlg(h.services);
+  int result = 0;
+  UiScript()
+      .Do([&] { dlg.OnConnect(); })
+      .Do([&] {
+        const auto boxes = h.boxes.Boxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0].text, "打开串口失败！");
+        EXPECT_EQ(boxes[0].caption, "错误");
+        EXPECT_EQ(boxes[1].text, "串口打开失败");
+        EXPECT_EQ(boxes[1].caption, "");
+        EXPECT_TRUE(dlg.IsRunning());
+        dlg.Control(connect_ids::PortList)->Select(1);
+        dlg.OnPortSelected();
+        dlg.OnConnect();
+      })
+      .RunDuring([&] { result = dlg.RunModal(); });
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_TRUE(h.link.IsOpen());
+  EXPECT_EQ(h.boxes.Count(), 2u);
+}
+
+TEST(ConnectDialog, NoPortsGivesAnEmptyListAndBothMessages) {
+  UiHarness h;
+  CConnectDlg dlg(h.services);
+  UiScript()
+      .Do([&] {
+        EXPECT_EQ(dlg.Control(connect_ids::PortList)->ItemCount(), 0);
+        EXPECT_EQ(dlg.PortName(), "");
+        dlg.OnConnect();
+        EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"打开串口失败！", "串口打开失败"}));
+        dlg.EndDialog(kIdCancel);
+      })
+      .RunDuring([&] { dlg.RunModal(); });
+}
+
+TEST(ConnectDialog, OpeningTheListScansAgainAndKeepsTheChoice) {
+  UiHarness h;
+  h.ports = {"/tmp/port-1", "/tmp/port-2"};
+  CConnectDlg dlg(h.services);
+  UiScript()
+      .Do([&] {
+        auto* list = dlg.Control(connect_ids::PortList);
+        list->Select(1);
+        dlg.OnPortSelected();
+        h.ports = {"/tmp/port-0", "/tmp/port-1", "/tmp/port-2"};  // an adapter plugged in
+        dlg.RescanPorts();
+        ASSERT_EQ(list->ItemCount(), 3);
+        EXPECT_EQ(list->ItemText(list->SelectedIndex()), "/tmp/port-2");
+        EXPECT_EQ(dlg.PortName(), "/tmp/port-2");
+
+        h.ports = {"/tmp/port-0"};  // the chosen one was pulled out
+        dlg.RescanPorts();
+        EXPECT_EQ(list->ItemCount(), 1);
+        EXPECT_EQ(dlg.PortName(), "/tmp/port-0");
+        dlg.EndDialog(kIdCancel);
+      })
+      .RunDuring([&] { dlg.RunModal(); });
+}
+
+TEST(ConnectDialog, MissingPortListIsReported) {
+  UiHarness h;
+  h.ports = {"/tmp/port-1"};
+  DialogTemplate t = ConnectDialogTemplate();
+  RemoveControl(t, connect_ids::PortList);
+  CConnectDlg dlg(h.services, t);
+  UiScript().Do([&] { dlg.EndDialog(kIdCancel); }).RunDuring([&] { dlg.RunModal(); });
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"ComboBox对象不存在"}));
+  EXPECT_EQ(dlg.PortName(), "");
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,95 @@
+// Renders each dialog of the tool and checks what an operator would see: every
+// caption drawn in a font that has its characters, every caption inside its
+// control, and no control overlapping another (group boxes frame controls, so
+// they only must not overlap each other). With a file name, the main dialog is
+// also written there as a PNG, for a person to look at.
+//
+//   varnel-layout-check [main.png]
+#include <QApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QRawFont>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ui/DialogTemplates.h"
+#include "ui/framework/Dialog.h"
+#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/Screenshot.h"
+#include "ui/framework/WindowNotifications.h"
+
+namespace {
+
+using varnel::ControlKind;
+
+int problems = 0;
+
+void Problem(const varnel::DialogTemplate& t, const std::string& what) {
+  std::fprintf(stderr, "template %d: %s\n", t.id, what.c_str());
+  ++problems;
+}
+
+bool Framing(ControlKind kind) { return kind == ControlKind::GroupBox; }
+
+void Check(const varnel::DialogTemplate& t) {
+  varnel::WindowRegistry registry;
+  varnel::Dialog dialog(t, nullptr, &registry);
+  dialog.show();
+  QCoreApplication::processEvents();
+
+  const auto& controls = dialog.Controls();
+  for (const auto& c : controls) {
+    QWidget* w = c->Widget();
+    const QString caption = QString::fromStdString(c->Text());
+    if (caption.isEmpty() || c->Kind() == ControlKind::DropDownList) continue;
+    const QFontMetrics metrics(w->font());
+    for (const QChar ch : caption) {
+      if (!metrics.inFont(ch))
+        Problem(t, "no glyph for U+" + QString::number(ch.unicode(), 16).toStdString() + " in '" +
+                       caption.toStdString() + "'");
+    }
+    // A group box's title and a button's text have margins of their own.
+    const int room = w->width() - (c->Kind() == ControlKind::PushButton ? 4 : 0);
+    if (metrics.horizontalAdvance(caption) > room)
+      Problem(t, "caption '" + caption.toStdString() + "' is wider than its control (" +
+                     std::to_string(metrics.horizontalAdvance(caption)) + " > " + std::to_string(room) + " px)");
+  }
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    for (std::size_t j = i + 1; j < controls.size(); ++j) {
+      const auto& a = *controls[i];
+      const auto& b = *controls[j];
+      if (a.Widget()->isHidden() || b.Widget()->isHidden()) continue;
+      if (Framing(a.Kind()) != Framing(b.Kind())) continue;  // a frame around a control is no overlap
+      const QRect ra = a.Widget()->geometry(), rb = b.Widget()->geometry();
+      // Group boxes may nest (serial settings inside sensor settings); they must not cross.
+      const bool nested = Framing(a.Kind()) && (ra.contains(rb) || rb.contains(ra));
+      if (!nested && ra.intersects(rb))
+        Problem(t, "controls " + std::to_string(a.Id()) + " '" + a.Text() + "' and " + std::to_string(b.Id()) +
+                       " '" + b.Text() + "' overlap");
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  varnel::InstallChineseTranslations(app);
+  for (const auto& t : {varnel::MainDialogTemplate(), varnel::ConnectDialogTemplate(),
+                        varnel::ProgressDialogTemplate(), varnel::RegisterDialogTemplate()})
+    Check(t);
+  if (argc > 1) {
+    varnel::WindowRegistry registry;
+    varnel::Dialog main(varnel::MainDialogTemplate(), nullptr, &registry);
+    main.show();
+    QCoreApplication::processEvents();
+    if (!varnel::GrabToPng(main, QString::fromLocal8Bit(argv[1]))) {
+      std::fprintf(stderr, "could not write %s\n", argv[1]);
+      return 1;
+    }
+    std::printf("main dialog written to %s\n", argv[1]);
+  }
+  std::printf("%d layout problem(s)\n", problems);
+  return problems == 0 ? 0 : 1;
+}

@@ -1,0 +1,88 @@
+// Connect to the simulated sensor and watch the link: the identity and the
+// settings arrive by themselves, a silent sensor is reported, and its return
+// re-reads everything with exactly one identity query.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/support/SimProcess.h"
+#include "tests/support/UiHarness.h"
+#include "ui/ConnectDlg.h"
+#include "ui/DialogTemplates.h"
+#include "ui/VarnelDlg.h"
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ActiveModal;
+using test::SimProcess;
+using test::UiHarness;
+using test::UiScript;
+
+const std::string kIdentity = "固件版本 : V1.2.3\r\n硬件版本 : V4.5.6\r\n设备 S/N : 24-03-A17\r\n";
+
+std::uint64_t RequestsOf(SimProcess& sim, const std::string& code) {
+  const std::string codes = sim.Stats()["codes"];  // "01:3,02:2,..."
+  const auto at = codes.find(code + ":");
+  if (at == std::string::npos) return 0;
+  return std::stoull(codes.substr(at + code.size() + 1));
+}
+
+TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
+  SimProcess sim({"--firmware", "1.2.3", "--hardware", "4.5.6", "--sn", "24 3 A17", "-c", "set addr 33",
+                  "-c", "set baud 5", "-c", "set canid 1440", "-c", "set frame 0", "-c", "set rate 3"});
+  ASSERT_TRUE(sim.Started());
+  UiHarness h;
+  h.ports = {sim.LinkPath()};
+  CVarnelDlg dlg(h.services);
+  auto info = [&] { return dlg.Control(main_ids::EditDeviceInfo)->Text(); };
+
+  std::chrono::steady_clock::time_point connectedAt, silencedAt, answeringAt;
+  std::uint64_t identityQueriesBefore = 0, keepAlivesAtRefill = 0;
+
+  bool ok =
+      UiScript()
+          .When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
+                [&] {
+                  connectedAt = std::chrono::steady_clock::now();
+                  ActiveModal<CConnectDlg>()->OnConnect();
+                })
+          .WaitFor("identity lines", [&] { return info() == kIdentity; })
+          .Do([&] {
+            EXPECT_LT(std::chrono::steady_clock::now() - connectedAt, 2s) << "identity shown late";
+            EXPECT_EQ(dlg.Control(main_ids::EditSerialNodeAddr)->Text(), "0x21");
+            EXPECT_EQ(dlg.Control(main_ids::ComSerialBaud)->SelectedIndex(), 4);
+            EXPECT_EQ(dlg.Control(main_ids::EditCanNodeAddr)->Text(), "0x5A0");
+            EXPECT_EQ(dlg.Control(main_ids::ComCanFrameType)->SelectedIndex(), 0);
+            EXPECT_EQ(dlg.Control(main_ids::ComCanRate)->SelectedIndex(), 2);
+            EXPECT_TRUE(dlg.Control(main_ids::ProductionRegister)->Widget()->isHidden());
+          })
+          // The chain runs twice at start-up; let the second one finish first.
+          .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); })
+          .WaitFor("identity again", [&] { return info() == kIdentity; })
+          .Do([&] {
+            sim.Command("silent on");
+            silencedAt = std::chrono::steady_clock::now();
+          })
+          .WaitFor("disconnect text", [&] { return info() == kDisconnectedText; }, 5s)
+          .Do([&] {
+            EXPECT_LT(std::chrono::steady_clock::now() - silencedAt, 2500ms) << "silence reported late";
+            identityQueriesBefore = RequestsOf(sim, "01");
+            sim.Command("silent off");
+            answeringAt = std::chrono::steady_clock::now();
+          })
+          .WaitFor("identity after the return", [&] { return info() == kIdentity; }, 5s)
+          .Do([&] { keepAlivesAtRefill = RequestsOf(sim, "7F"); })
+          .WaitFor("two more keep-alives", [&] { return RequestsOf(sim, "7F") >= keepAlivesAtRefill + 2; }, 5s)
+          .Do([&] {
+            EXPECT_EQ(RequestsOf(sim, "01"), identityQueriesBefore + 1);
+            dlg.EndDialog(kIdCancel);
+          })
+          .RunDuring([&] { dlg.RunModal(); });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(h.boxes.Count(), 0u) << (h.boxes.Count() ? h.boxes.Texts().front() : "");
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,32 @@
+#pragma once
+// What the dialogs work with: the link, the conversation with the sensor, the
+// window registry notifications are addressed through, the ledger and the
+// clock. The application passes the process-wide objects; tests pass fresh ones.
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ledger/RegistrationLedger.h"
+#include "link/DeviceLink.h"
+#include "protocol/DeviceSession.h"
+#include "ui/framework/WindowNotifications.h"
+
+namespace varnel {
+
+struct AppServices {
+  DeviceLink& link;
+  DeviceSession& session;
+  WindowRegistry& windows;
+  RegistrationLedger& ledger;
+  // The serial ports the system reports, in its order (re-read on every call).
+  std::function<std::vector<std::string>()> enumeratePorts;
+  // Seconds since the epoch; the registration dialog dates serial numbers by it.
+  std::function<std::time_t()> now = [] { return std::time(nullptr); };
+};
+
+// The folder simulated sensors publish their pseudo-terminals in:
+// varnel/ports under the user's runtime directory.
+std::string PublishedPortsDirectory();
+
+}  // namespace varnel

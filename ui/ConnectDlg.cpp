@@ -1,0 +1,91 @@
+#include "ui/ConnectDlg.h"
+
+#include "platform/MessageBox.h"
+#include "ui/DialogTemplates.h"
+#include "ui/rules/PortListing.h"
+
+namespace varnel {
+namespace {
+
+constexpr char kComboMissing[] = "ComboBox对象不存在";
+constexpr int kPcBaud = 115200;
+
+void ShowPlain(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::ActiveDialog); }
+
+}  // namespace
+
+CConnectDlg::CConnectDlg(AppServices& services) : CConnectDlg(services, ConnectDialogTemplate()) {}
+
+CConnectDlg::CConnectDlg(AppServices& services, const DialogTemplate& dialogTemplate)
+    : Dialog(dialogTemplate, nullptr, &services.windows), services_(services) {
+  On(connect_ids::PortList, Notify::SelectionChanged, [this] { OnPortSelected(); });
+  On(connect_ids::PortList, Notify::DropDownOpening, [this] { RescanPorts(); });
+  On(connect_ids::Connect, Notify::Clicked, [this] { OnConnect(); });
+}
+
+void CConnectDlg::OnInitDialog() {
+  EnumeratePorts();
+  if (DialogControl* baud = Control(connect_ids::BaudList)) {
+    int index = 0;
+    for (const char* text : {"115200", "57600", "38400", "19200", "9600"}) baud->InsertItem(index++, text);
+    baud->Select(0);
+    baudRate_ = kPcBaud;
+    // The PC side always runs at 115200 Bd.
+    baud->Enable(false);
+  } else {
+    ShowPlain(kComboMissing);
+  }
+}
+
+void CConnectDlg::EnumeratePorts() {
+  const PortListing listing = ApplyPortListingRule(services_.enumeratePorts(), kPortNamesUseComRule);
+  portTable_ = listing.listed;
+  if (!Control(connect_ids::PortList)) {
+    ShowPlain(kComboMissing);
+    return;
+  }
+  FillPortList({});
+  portName_ = listing.portName;
+}
+
+void CConnectDlg::FillPortList(const std::string& keep) {
+  DialogControl* list = Control(connect_ids::PortList);
+  list->ClearItems();
+  int keepIndex = 0;
+  for (int i = 0; i < static_cast<int>(portTable_.size()); ++i) {
+    list->InsertItem(i, portTable_[static_cast<std::size_t>(i)]);
+    if (!keep.empty() && portTable_[static_cast<std::size_t>(i)] == keep) keepIndex = i;
+  }
+  list->Select(keepIndex);
+}
+
+void CConnectDlg::RescanPorts() {
+  DialogControl* list = Control(connect_ids::PortList);
+  if (!list) return;
+  const int selected = list->SelectedIndex();
+  const std::string current = selected >= 0 ? list->ItemText(selected) : std::string();
+  portTable_ = ApplyPortListingRule(services_.enumeratePorts(), kPortNamesUseComRule).listed;
+  FillPortList(current);
+  const int now = list->SelectedIndex();
+  // A port that was picked and has gone is replaced by the first one listed now.
+  if (now >= 0) portName_ = list->ItemText(now);
+}
+
+void CConnectDlg::OnPortSelected() {
+  DialogControl* list = Control(connect_ids::PortList);
+  if (!list) {
+    ShowPlain(kComboMissing);
+    return;
+  }
+  portName_ = list->ItemText(list->SelectedIndex());
+}
+
+void CConnectDlg::OnConnect() {
+  if (services_.link.OpenPort(portName_, static_cast<std::uint32_t>(baudRate_))) {
+    EndDialog(kIdOk);
+    return;
+  }
+  ShowPlain("串口打开失败");
+}
+
+}  // namespace varnel

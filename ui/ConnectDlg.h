@@ -1,0 +1,40 @@
+#pragma once
+// The connect dialog: pick the port the sensor hangs on and open it at 115200 Bd.
+#include <string>
+#include <vector>
+
+#include "ui/AppServices.h"
+#include "ui/framework/Dialog.h"
+
+namespace varnel {
+
+class CConnectDlg : public Dialog {
+ public:
+  static constexpr int kPortTableSize = 128;
+
+  explicit CConnectDlg(AppServices& services);
+  CConnectDlg(AppServices& services, const DialogTemplate& dialogTemplate);
+
+  void OnPortSelected();
+  void OnConnect();
+  // Lists the ports again (each time the list opens), keeping the choice when it is still there.
+  void RescanPorts();
+
+  const std::string& PortName() const { return portName_; }
+  int BaudRate() const { return baudRate_; }
+  const std::vector<std::string>& PortTable() const { return portTable_; }
+
+ protected:
+  void OnInitDialog() override;
+
+ private:
+  void EnumeratePorts();
+  void FillPortList(const std::string& keep);
+
+  AppServices& services_;              // outlives the dialog
+  std::string portName_;               // UI thread only; given to OpenPort
+  int baudRate_ = 0;                   // UI thread only
+  std::vector<std::string> portTable_;  // UI thread only; enumeration order
+};
+
+}  // namespace varnel

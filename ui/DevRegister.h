@@ -1,0 +1,26 @@
+#pragma once
+// The production registration dialog: the operator types the individual part
+// of a sensor's serial number, the dialog puts the current two-digit year and
+// month in front of it, refuses a number the ledger already holds, records a
+// new one with the time of registration and writes it into the sensor.
+#include "ui/AppServices.h"
+#include "ui/framework/Dialog.h"
+
+namespace varnel {
+
+class CDevRegister : public Dialog {
+ public:
+  explicit CDevRegister(AppServices& services, QWidget* parent = nullptr);
+  CDevRegister(AppServices& services, const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
+
+  // The "注册" button: look up, record, send, close; a duplicate keeps the dialog open.
+  void OnRegister();
+
+ protected:
+  void OnInitDialog() override;
+
+ private:
+  AppServices& services_;  // outlives the dialog
+};
+
+}  // namespace varnel

@@ -1,0 +1,131 @@
+#include "ui/DialogTemplates.h"
+
+namespace varnel {
+namespace {
+
+using K = ControlKind;
+using F = ControlFlags;
+constexpr int S = kStaticId;
+
+}  // namespace
+
+DialogTemplate MainDialogTemplate() {
+  DialogTemplate t;
+  t.id = 102;
+  t.caption = "Varnel";
+  t.width = 324;
+  t.height = 233;
+  t.pointSize = 9;
+  t.flags = DialogFlags::SystemMenu | DialogFlags::MinimizeBox | DialogFlags::AppWindow;
+  const std::uint32_t edit = F::Border | F::HScroll;
+  t.controls = {
+      {S, K::Label, "卡号", 122, 22, 18, 8},
+      {1000, K::Edit, "", 140, 20, 116, 14, edit | F::ReadOnly | F::Centered},
+      {1001, K::FileBrowseEdit, "", 17, 203, 232, 14, edit},
+      {1002, K::PushButton, "下载", 254, 203, 50, 14},
+      {S, K::GroupBox, "固件升级", 7, 189, 310, 37},
+      {S, K::GroupBox, "卡片读写", 117, 7, 200, 58},
+      {1003, K::PushButton, "开始寻卡", 262, 20, 50, 14},
+      {1004, K::EditMultiline, "", 13, 19, 95, 38, edit | F::ReadOnly},
+      {S, K::GroupBox, "设备信息", 7, 7, 106, 58},
+      {1007, K::DropDownList, "", 42, 109, 48, 30, F::VScroll},
+      {S, K::Label, "串口速率", 13, 111, 28, 8},
+      {1005, K::PushButton, "设置", 92, 108, 37, 14},
+      {1008, K::DropDownList, "", 197, 110, 48, 30, F::VScroll},
+      {S, K::Label, "CAN速率", 166, 112, 28, 8},
+      {1006, K::PushButton, "设置", 249, 109, 37, 14},
+      {1009, K::Edit, "", 42, 89, 48, 12, edit | F::Centered},
+      {S, K::Label, "节点地址", 13, 91, 28, 8},
+      {1010, K::PushButton, "设置", 92, 88, 37, 14},
+      {1011, K::Edit, "", 176, 90, 40, 12, edit | F::Centered},
+      {S, K::Label, "节点地址", 144, 92, 28, 8},
+      {1012, K::PushButton, "设置", 272, 89, 37, 14},
+      {1013, K::DropDownList, "", 220, 90, 48, 30, F::VScroll},
+      {S, K::GroupBox, "串口设置", 9, 77, 125, 56},
+      {S, K::GroupBox, "CAN设置", 139, 77, 175, 56},
+      {S, K::Label, "卡号", 122, 43, 18, 8},
+      // The card-write row has no request behind it: shown disabled so nobody thinks it writes.
+      {1014, K::Edit, "", 140, 41, 116, 14, edit | F::Centered | F::Disabled},
+      {1015, K::PushButton, "写卡", 262, 41, 50, 14, F::Disabled},
+      {S, K::GroupBox, "传感器设置", 7, 67, 310, 119},
+      {1016, K::DropDownList, "", 96, 143, 48, 30, F::VScroll},
+      {S, K::Label, "输出模式", 65, 145, 28, 8},
+      {1017, K::PushButton, "设置", 145, 142, 37, 14},
+      {1018, K::PushButton, "恢复出厂设置", 180, 166, 52, 14},
+      {1019, K::PushButton, "保存所有配置", 90, 166, 52, 14},
+      {1020, K::PushButton, "重启传感器", 201, 142, 52, 14},
+      {1021, K::PushButton, "生产注册", 15, 158, 56, 20},
+  };
+  return t;
+}
+
+DialogTemplate ConnectDialogTemplate() {
+  DialogTemplate t;
+  t.id = 131;
+  t.caption = "串口选择";
+  t.pointSize = 8;
+  t.flags = DialogFlags::SystemMenu;
+#ifdef _WIN32
+  t.width = 293;
+  t.height = 72;
+  t.controls = {
+      {1017, K::DropDownList, "", 145, 26, 57, 30, F::VScroll | F::Disabled},
+      {S, K::Label, "波特率", 114, 28, 25, 8},
+      {S, K::Label, "串口", 29, 28, 17, 8},
+      {1018, K::DropDownList, "", 52, 26, 48, 30, F::VScroll},
+      {1016, K::PushButton, "连接", 215, 25, 50, 14},
+      {S, K::Label, "Varnel 传感器服务工具", 183, 55, 100, 8},
+  };
+#else
+  // Ports are listed by path here (/dev/ttyUSB0, or a simulator's link under the
+  // runtime directory), so the port list is wide enough to read one whole.
+  t.width = 405;
+  t.height = 72;
+  t.controls = {
+      {1017, K::DropDownList, "", 257, 26, 57, 30, F::VScroll | F::Disabled},
+      {S, K::Label, "波特率", 226, 28, 25, 8},
+      {S, K::Label, "串口", 12, 28, 17, 8},
+      {1018, K::DropDownList, "", 32, 26, 186, 30, F::VScroll},
+      {1016, K::PushButton, "连接", 327, 25, 50, 14},
+      {S, K::Label, "Varnel 传感器服务工具", 295, 55, 100, 8},
+  };
+#endif
+  return t;
+}
+
+DialogTemplate ProgressDialogTemplate() {
+  DialogTemplate t;
+  t.id = 133;
+  t.caption = "固件下载进度";
+  t.width = 343;
+  t.height = 68;
+  t.pointSize = 8;
+  t.flags = DialogFlags::SystemMenu;
+  t.controls = {
+      {S, K::Label, "下载过程中请勿断开传感器或关闭本程序", 11, 9, 286, 10},
+      {1015, K::ProgressBar, "", 11, 23, 286, 22, F::Border},
+      {1019, K::StaticCentered, "0/0", 302, 30, 34, 8},
+      {1020, K::Label, "", 11, 50, 286, 10},
+  };
+  return t;
+}
+
+DialogTemplate RegisterDialogTemplate() {
+  DialogTemplate t;
+  t.id = 135;
+  t.caption = "设备注册";
+  t.width = 221;
+  t.height = 56;
+  t.pointSize = 8;
+  t.flags = DialogFlags::SystemMenu;
+  const std::uint32_t edit = F::Border | F::Centered;
+  t.controls = {
+      {S, K::Label, "序列号", 18, 23, 25, 8},
+      {1022, K::Edit, "", 48, 20, 40, 14, edit | F::ReadOnly},
+      {1023, K::Edit, "", 92, 20, 54, 14, edit | F::HScroll},
+      {1024, K::PushButton, "注册", 156, 20, 50, 14},
+  };
+  return t;
+}
+
+}  // namespace varnel

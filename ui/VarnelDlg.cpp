@@ -1,0 +1,152 @@
+#include "ui/VarnelDlg.h"
+
+#include <QThread>
+
+#include "platform/CodePage.h"
+#include "platform/MessageBox.h"
+#include "ui/ConnectDlg.h"
+#include "ui/DialogTemplates.h"
+#include "ui/rules/SettingCodes.h"
+
+namespace varnel {
+namespace {
+
+constexpr int kDeviceInfoMaxLines = 200;
+constexpr char kComboMissing[] = "Combo对象不存在，初始化失败";
+constexpr char kDeviceInfoMissing[] = "EditDeviceInfo对象不存在";
+
+void ShowMissing(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
+
+}  // namespace
+
+CVarnelDlg::CVarnelDlg(AppServices& services) : CVarnelDlg(services, MainDialogTemplate()) {}
+
+CVarnelDlg::CVarnelDlg(AppServices& services, const DialogTemplate& dialogTemplate)
+    : Dialog(dialogTemplate, nullptr, &services.windows), services_(services) {
+  RegisterNotificationHandlers();
+  RegisterCardSearchHandlers();
+  RegisterSettingsHandlers();
+  RegisterFirmwareHandlers();
+  RegisterRegistrationHandlers();
+}
+
+void CVarnelDlg::RegisterNotificationHandlers() {
+  OnMessage(WM_DEVICE_INFO, [this](Notification& n) { OnDeviceInfo(n.wParam, std::move(n.text)); });
+  OnMessage(WM_SETTINGS_REFRESH, [this](Notification& n) { OnSettingsRefresh(n.lParam); });
+  OnMessage(WM_CARD_NUMBER, [this](Notification& n) { OnCardNumber(n.wParam, n.lParam); });
+}
+
+void CVarnelDlg::OnInitDialog() {
+  CConnectDlg connect(services_);
+  const int result = connect.RunModal();
+  if (result == kIdOk) {
+    connected_ = true;
+    FillSettingLists();
+    ShowSettings();
+    SetTimer(TIMER_LINK_START, 100);
+  } else if (result == kIdCancel) {
+    EndDialog(kIdCancel);
+  }
+  // Production registration is reached only on purpose: its button stays hidden.
+  if (DialogControl* reg = Control(main_ids::ProductionRegister)) reg->Show(false);
+}
+
+bool CVarnelDlg::SettingControlsPresent() {
+  for (int id : {main_ids::EditSerialNodeAddr, main_ids::ComSerialBaud, main_ids::EditCanNodeAddr,
+                 main_ids::ComCanFrameType, main_ids::ComCanRate, main_ids::ComSetOutMode}) {
+    if (!Control(id)) {
+      ShowMissing(kComboMissing);
+      return false;
+    }
+  }
+  return true;
+}
+
+void CVarnelDlg::FillSettingLists() {
+  if (!SettingControlsPresent()) return;
+  auto fill = [this](int id, std::initializer_list<const char*> texts) {
+    int index = 0;
+    for (const char* text : texts) Control(id)->InsertItem(index++, text);
+  };
+  fill(main_ids::ComSerialBaud, {"115200", "57600", "38400", "19200", "9600"});
+  fill(main_ids::ComCanFrameType, {"StdId", "ExdId"});
+  fill(main_ids::ComCanRate, {"1Mbps", "800Kbps", "500Kbps", "250Kbps", "125Kbps"});
+  fill(main_ids::ComSetOutMode, {"被动查询", "触发模式"});
+}
+
+void CVarnelDlg::ShowSettings() {
+  if (!SettingControlsPresent()) return;
+  const SensorSettings& s = services_.session.Settings();
+  const CanIdDisplay can = FormatCanNodeId(s.canNodeId.load(), s.canFrameType.load());
+  DialogControl* canEdit = Control(main_ids::EditCanNodeAddr);
+  canEdit->SetText(can.text);
+  if (can.charLimit) canEdit->SetLimitText(can.charLimit);
+  Control(main_ids::EditSerialNodeAddr)->SetText(FormatSerialNodeAddress(s.serialNodeAddress.load()));
+  Control(main_ids::ComSerialBaud)->Select(IndexForBaudCode(s.serialBaudCode.load()));
+  Control(main_ids::ComCanFrameType)->Select(IndexForFrameType(s.canFrameType.load()));
+  Control(main_ids::ComCanRate)->Select(IndexForCanRateCode(s.canRateCode.load()));
+  Control(main_ids::ComSetOutMode)->Select(IndexForOutputMode(s.outputModeCode.load()));
+}
+
+void CVarnelDlg::OnSettingsRefresh(std::uint32_t lParam) {
+  if (lParam != 0) ShowSettings();
+}
+
+void CVarnelDlg::OnDeviceInfo(std::uint32_t wParam, std::optional<std::string> gbkText) {
+  // The text belongs to this handler from here on; it goes when the handler returns.
+  DialogControl* box = Control(main_ids::EditDeviceInfo);
+  if (!box) {
+    ShowMissing(kDeviceInfoMissing);
+    return;
+  }
+  if (wParam == DEVICE_INFO_APPEND) {
+    if (!gbkText) return;
+    const std::string text = CodePageToUtf8(*gbkText);
+    if (box->LineCount() >= kDeviceInfoMaxLines) box->Clear();
+    box->AppendText(text);
+  } else if (wParam == DEVICE_INFO_CLEAR) {
+    box->Clear();
+  }
+}
+
+void CVarnelDlg::EndCardSearch() {
+  cardSearchActive_ = false;
+  services_.session.StopCardPoll();
+  if (DialogControl* button = Control(main_ids::SearchCard)) button->SetText("开始寻卡");
+}
+
+void CVarnelDlg::OnTimer(int id) {
+  if (id == TIMER_LINK_START) {
+    KillTimer(TIMER_LINK_START);
+    services_.session.StartLink();
+    QThread::msleep(100);
+    SetTimer(TIMER_LINK_WATCH, 1000);
+  } else if (id == TIMER_LINK_WATCH) {
+    OnLinkWatchTick();
+  }
+}
+
+void CVarnelDlg::OnLinkWatchTick() {
+  DeviceSession& session = services_.session;
+  switch (linkWatch_.Tick(session.KeepAliveAnswered())) {
+    case LinkWatchAction::ReportSilent:
+      EndCardSearch();
+      if (DialogControl* box = Control(main_ids::EditDeviceInfo))
+        box->Clear();
+      else
+        ShowMissing(kDeviceInfoMissing);
+      OnDeviceInfo(DEVICE_INFO_APPEND, std::string(kDisconnectedText));
+      break;
+    case LinkWatchAction::RequeryIdentity:
+      session.SendIdentityQuery();
+      QThread::msleep(100);
+      break;
+    case LinkWatchAction::None:
+      break;
+  }
+  // Cleared before the next keep-alive goes out, so its reply is never lost.
+  session.TakeKeepAliveAnswered();
+  session.SendKeepAlive();
+}
+
+}  // namespace varnel

@@ -1,0 +1,25 @@
+// Production registration from the main window. Its button (1021) stays hidden
+// from initialisation on: registration is a factory step, reached only on purpose.
+#include <QThread>
+
+#include "ui/DevRegister.h"
+#include "ui/DialogTemplates.h"
+#include "ui/VarnelDlg.h"
+
+namespace varnel {
+
+void CVarnelDlg::RegisterRegistrationHandlers() {
+  On(main_ids::ProductionRegister, Notify::Clicked, [this] { OnProductionRegister(); });
+}
+
+void CVarnelDlg::OnProductionRegister() {
+  // The poll stops but the card search keeps its state and caption (Paused), so
+  // no card read crosses the registration write; nothing restarts it afterwards.
+  services_.session.StopCardPoll();
+  // Lets a card read already on the wire be answered before the write goes out.
+  QThread::msleep(100);
+  CDevRegister dialog(services_, this);
+  dialog.RunModal();
+}
+
+}  // namespace varnel

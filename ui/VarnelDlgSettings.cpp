@@ -1,0 +1,152 @@
+// The "传感器设置" group: each button reads one control, checks it and sends one
+// write request. Nothing here waits for the sensor: its status reply comes back
+// through the reader thread, which shows "设置成功" or the failure.
+#include "platform/MessageBox.h"
+#include "ui/DialogTemplates.h"
+#include "ui/VarnelDlg.h"
+#include "ui/rules/AddressInput.h"
+#include "ui/rules/SettingCodes.h"
+
+namespace varnel {
+namespace {
+
+constexpr char kWarning[] = "警告";
+constexpr char kEditMissing[] = "Edit对象不存在，初始化失败";
+constexpr char kComboMissing[] = "Combo对象不存在，初始化失败";
+constexpr char kOutModeMissing[] = "ComSetOutMode对象不存在！";
+
+// A broken template: the box carries the application's name.
+void ShowMissing(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
+
+void ShowRefusal(const std::string& text) {
+  ShowMessage(text, kWarning, MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+bool Confirmed(const char* question) {
+  return ShowMessage(question, kWarning, MessageButtons::YesNo, MessageOwner::MainWindow) == MessageAnswer::Yes;
+}
+
+}  // namespace
+
+void CVarnelDlg::RegisterSettingsHandlers() {
+  On(main_ids::SetSerialNodeAddr, Notify::Clicked, [this] { OnSetSerialNodeAddr(); });
+  On(main_ids::SetSerialBaud, Notify::Clicked, [this] { OnSetSerialBaud(); });
+  On(main_ids::SetCanNodeAddr, Notify::Clicked, [this] { OnSetCanNodeAddr(); });
+  // The operator's choice only: ShowSettings selecting an entry does not come here.
+  On(main_ids::ComCanFrameType, Notify::SelectionChanged, [this] { OnCanFrameTypeChange(); });
+  On(main_ids::SetCanRate, Notify::Clicked, [this] { OnSetCanRate(); });
+  On(main_ids::SetOutputMode, Notify::Clicked, [this] { OnSetOutputMode(); });
+  On(main_ids::RestartSensor, Notify::Clicked, [this] { OnRestartSensor(); });
+  On(main_ids::SaveConfig, Notify::Clicked, [this] { OnSaveConfig(); });
+  On(main_ids::FactoryReset, Notify::Clicked, [this] { OnFactoryReset(); });
+}
+
+void CVarnelDlg::OnSetSerialNodeAddr() {
+  DialogControl* edit = Control(main_ids::EditSerialNodeAddr);
+  if (!edit) {
+    ShowMissing(kEditMissing);
+    return;
+  }
+  const AddressVerdict verdict = CheckSerialNodeAddress(edit->Text());
+  if (!verdict.accepted) {
+    ShowRefusal(verdict.message);
+    return;
+  }
+  // The settings record keeps the sensor's word: the edit is refreshed when the
+  // sensor next reports its address.
+  services_.session.SendNodeAddressRequest(static_cast<std::uint8_t>(verdict.value));
+}
+
+void CVarnelDlg::OnSetCanNodeAddr() {
+  DialogControl* edit = Control(main_ids::EditCanNodeAddr);
+  DialogControl* frameList = Control(main_ids::ComCanFrameType);
+  if (!edit || !frameList) {
+    ShowMissing(kComboMissing);
+    return;
+  }
+  // Low 8 bits of the index: no selection (-1) is frame type 0xFF, which the rule refuses silently.
+  const std::uint8_t frameType = FrameTypeForIndex(frameList->SelectedIndex());
+  const AddressVerdict verdict = CheckCanNodeAddress(edit->Text(), frameType);
+  if (verdict.format == HexStatus::MissingPrefix) {
+    ShowRefusal(verdict.message);
+    return;
+  }
+  enteredCanId_ = verdict.value;  // what was read, even when characters follow it
+  if (verdict.format == HexStatus::Malformed) {
+    ShowRefusal(verdict.message);
+    return;
+  }
+  // Recorded before the range test: a refused address still leaves the chosen
+  // frame type behind, and the next settings display follows it.
+  enteredFrameType_ = frameType;
+  services_.session.Settings().canFrameType.store(frameType);
+  if (!verdict.accepted) {
+    if (!verdict.message.empty()) ShowRefusal(verdict.message);
+    return;
+  }
+  services_.session.Settings().canNodeId.store(verdict.value);
+  services_.session.SendCanIdRequest(enteredCanId_, enteredFrameType_);
+}
+
+void CVarnelDlg::OnCanFrameTypeChange() {
+  DialogControl* edit = Control(main_ids::EditCanNodeAddr);
+  DialogControl* frameList = Control(main_ids::ComCanFrameType);
+  if (!edit || !frameList) {
+    ShowMissing(kComboMissing);
+    return;
+  }
+  const int index = frameList->SelectedIndex();
+  if (index != 0 && index != 1) return;
+  // Only the display follows the list; the stored frame type changes when 1012 is pressed.
+  const CanIdDisplay shown =
+      FormatCanNodeId(services_.session.Settings().canNodeId.load(), FrameTypeForIndex(index));
+  edit->SetText(shown.text);
+  edit->SetLimitText(shown.charLimit);
+  frameList->Select(index);
+}
+
+void CVarnelDlg::OnSetSerialBaud() {
+  DialogControl* list = Control(main_ids::ComSerialBaud);
+  if (!list) {
+    ShowMissing(kComboMissing);
+    return;
+  }
+  const std::uint8_t code = CodeForIndex(list->SelectedIndex());
+  services_.session.Settings().serialBaudCode.store(code);
+  services_.session.SendSerialBaudRequest(code);
+}
+
+void CVarnelDlg::OnSetCanRate() {
+  DialogControl* list = Control(main_ids::ComCanRate);
+  if (!list) {
+    ShowMissing(kComboMissing);
+    return;
+  }
+  const std::uint8_t code = CodeForIndex(list->SelectedIndex());
+  services_.session.Settings().canRateCode.store(code);
+  services_.session.SendCanRateRequest(code);
+}
+
+void CVarnelDlg::OnSetOutputMode() {
+  DialogControl* list = Control(main_ids::ComSetOutMode);
+  if (!list) {
+    ShowMissing(kOutModeMissing);
+    return;
+  }
+  // Not stored: no reply reports the mode, so the record could not be kept true.
+  services_.session.SendOutputModeRequest(CodeForIndex(list->SelectedIndex()));
+}
+
+void CVarnelDlg::OnRestartSensor() {
+  if (Confirmed("确认要重启传感器吗？")) services_.session.SendRestartRequest();
+}
+
+void CVarnelDlg::OnSaveConfig() {
+  if (Confirmed("确认要将保存配置到传感器吗？")) services_.session.SendSaveConfigRequest();
+}
+
+void CVarnelDlg::OnFactoryReset() {
+  if (Confirmed("确认要恢复出厂设置吗？")) services_.session.SendFactoryResetRequest();
+}
+
+}  // namespace varnel
