@@ -1,0 +1,226 @@
+// Message boxes: the recording seam, real boxes from the main thread and from
+// workers, shutdown with a worker waiting, and the Chinese button texts.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "tests/ui_framework/ModalHelper.h"
+#include "ui/framework/Dialog.h"
+#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/RecordingPresenter.h"
+
+using namespace varnel;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The test executable's own name, which boxes without a caption carry.
+constexpr const char* kExecutableName = "ui_framework_tests";
+
+// Installs a presenter for one test and restores the default afterwards.
+struct PresenterScope {
+  explicit PresenterScope(MessagePresenter* p) { SetMessagePresenter(p); }
+  ~PresenterScope() { SetMessagePresenter(nullptr); }
+};
+
+TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
+  RecordingPresenter recorder;
+  PresenterScope scope(&recorder);
+  recorder.QueueAnswer(MessageAnswer::Yes);
+
+  EXPECT_EQ(ShowMessage("串口打开失败"), MessageAnswer::Ok);
+  std::thread::id workerId;
+  MessageAnswer first{}, second{};
+  std::thread worker([&] {
+    workerId = std::this_thread::get_id();
+    first = ShowMessage("确定要恢复出厂设置吗？", "警告", MessageButtons::YesNo, MessageOwner::MainWindow);
+    second = ShowMessage("再问一次", "警告", MessageButtons::YesNo, MessageOwner::ActiveDialog);
+  });
+  ASSERT_TRUE(recorder.WaitForCount(3, 5s));
+  worker.join();
+  EXPECT_EQ(first, MessageAnswer::Yes);  // scripted
+  EXPECT_EQ(second, MessageAnswer::No);  // the default once the script is used up
+
+  const auto boxes = recorder.Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].text, "串口打开失败");
+  EXPECT_EQ(boxes[0].caption, "");
+  EXPECT_EQ(boxes[0].shownCaption, kExecutableName);
+  EXPECT_TRUE(boxes[0].onMainThread);
+  EXPECT_EQ(boxes[1].caption, "警告");
+  EXPECT_EQ(boxes[1].shownCaption, "警告");
+  EXPECT_EQ(boxes[1].buttons, MessageButtons::YesNo);
+  EXPECT_EQ(boxes[1].owner, MessageOwner::MainWindow);
+  EXPECT_EQ(boxes[1].thread, workerId);
+  EXPECT_FALSE(boxes[1].onMainThread);
+  EXPECT_EQ(boxes[2].owner, MessageOwner::ActiveDialog);
+
+  recorder.SetDefaultYesNoAnswer(MessageAnswer::Yes);
+  EXPECT_EQ(ShowMessage("q", "", MessageButtons::YesNo), MessageAnswer::Yes);
+  // Waiting for more than will come gives up at the deadline.
+  EXPECT_FALSE(recorder.WaitForCount(10, 20ms));
+}
+
+TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
+  RecordingPresenter recorder;
+  PresenterScope scope(&recorder);
+  QTimer::singleShot(1, [] { ShowMessage("from a timer"); });
+  ASSERT_TRUE(recorder.WaitForCount(1, 5s));
+  EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"from a timer"});
+}
+
+TEST(ApplicationName, IsTheExecutableWithoutExtension) { EXPECT_EQ(ApplicationName(), kExecutableName); }
+
+TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
+  QtMessagePresenter presenter;
+  QString title, text;
+  int buttonCount = 0;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    title = box->windowTitle();
+    text = box->text();
+    buttonCount = static_cast<int>(box->buttons().size());
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  EXPECT_EQ(presenter.Show("设置成功", "提示", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
+  EXPECT_EQ(title, QString::fromUtf8("提示"));
+  EXPECT_EQ(text, QString::fromUtf8("设置成功"));
+  EXPECT_EQ(buttonCount, 1);
+
+  // No caption of its own: the application's name.
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    title = box->windowTitle();
+    QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+  });
+  EXPECT_EQ(presenter.Show("继续吗", "", MessageButtons::YesNo, MessageOwner::None), MessageAnswer::No);
+  EXPECT_EQ(title, QString(kExecutableName));
+}
+
+TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
+  QtMessagePresenter presenter;
+  DialogTemplate mainTemplate;
+  mainTemplate.caption = "Varnel";
+  mainTemplate.width = 100;
+  mainTemplate.height = 50;
+  Dialog mainDialog(mainTemplate);
+  mainDialog.show();
+
+  QWidget* parent = nullptr;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    parent = box->parentWidget();
+    box->accept();
+  });
+  presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  EXPECT_EQ(parent, &mainDialog);
+
+  DialogTemplate progressTemplate = mainTemplate;
+  progressTemplate.caption = "固件下载进度";
+  Dialog progress(progressTemplate, &mainDialog);
+  QWidget* ownerSeen = nullptr;
+  QTimer::singleShot(0, [&] {
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+      ownerSeen = box->parentWidget();
+      box->accept();
+      progress.EndDialog(kIdCancel);
+    });
+    presenter.Show("固件下载成功，请重启传感器", "提示", MessageButtons::Ok, MessageOwner::ActiveDialog);
+  });
+  progress.RunModal();
+  EXPECT_EQ(ownerSeen, &progress);
+  mainDialog.hide();
+}
+
+TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
+  QtMessagePresenter presenter;
+  std::atomic<bool> returned{false};
+  bool returnedBeforeAnswer = true;
+  QString text, title;
+  QThread* boxThread = nullptr;
+  // The box runs its own modal loop on the main thread; it is answered from there.
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    boxThread = box->thread();
+    text = box->text();
+    title = box->windowTitle();
+    returnedBeforeAnswer = returned.load();
+    QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+  });
+  std::promise<MessageAnswer> answer;
+  std::thread worker([&] {
+    const MessageAnswer a = presenter.Show("确定要重启传感器吗？", "警告", MessageButtons::YesNo, MessageOwner::None);
+    returned = true;
+    answer.set_value(a);
+  });
+  auto future = answer.get_future();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+  EXPECT_EQ(future.get(), MessageAnswer::Yes);
+  worker.join();
+  EXPECT_EQ(boxThread, QThread::currentThread());  // shown on the main thread
+  EXPECT_EQ(text, QString::fromUtf8("确定要重启传感器吗？"));
+  EXPECT_EQ(title, QString::fromUtf8("警告"));
+  EXPECT_FALSE(returnedBeforeAnswer);  // the worker waited while the box was up
+}
+
+TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
+  auto presenter = std::make_unique<QtMessagePresenter>();
+  // A worker whose box never comes up: the main thread does not process
+  // events until after Shutdown, as when it is busy stopping the program.
+  std::promise<MessageAnswer> queued;
+  std::thread first([&] { queued.set_value(presenter->Show("q1", "", MessageButtons::YesNo, MessageOwner::None)); });
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (presenter->PendingCount() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_EQ(presenter->PendingCount(), 1u);
+  auto firstFuture = queued.get_future();
+  EXPECT_EQ(firstFuture.wait_for(0s), std::future_status::timeout);  // still waiting
+  presenter->Shutdown();
+  ASSERT_EQ(firstFuture.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(firstFuture.get(), MessageAnswer::No);  // the harmless choice
+  first.join();
+  EXPECT_EQ(presenter->PendingCount(), 0u);
+
+  // After Shutdown nothing is shown, from any thread.
+  EXPECT_EQ(presenter->Show("later", "", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
+  std::promise<MessageAnswer> later;
+  std::thread late([&] { later.set_value(presenter->Show("late", "", MessageButtons::YesNo, MessageOwner::None)); });
+  auto lateFuture = later.get_future();
+  ASSERT_EQ(lateFuture.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(lateFuture.get(), MessageAnswer::No);
+  late.join();
+  // The queued call of the first request never ran; it goes with the presenter.
+  presenter.reset();
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(QtMessagePresenter, ShutdownClosesABoxAWorkerIsWaitingFor) {
+  QtMessagePresenter presenter;
+  std::promise<MessageAnswer> answer;
+  // Shutdown comes from inside the box's own modal loop, as an exit would.
+  WhenModal<QMessageBox>([&](QMessageBox*) { presenter.Shutdown(); });
+  std::thread worker([&] { answer.set_value(presenter.Show("等待", "", MessageButtons::YesNo, MessageOwner::None)); });
+  auto future = answer.get_future();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+  EXPECT_EQ(future.get(), MessageAnswer::No);
+  EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000));
+  worker.join();
+}
+
+TEST(ChineseTranslations, StandardButtonsReadChinese) {
+  ASSERT_TRUE(InstallChineseTranslations(*qApp));
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  auto shown = [&](QMessageBox::StandardButton b) { return box.button(b)->text().remove('&'); };
+  EXPECT_EQ(shown(QMessageBox::Ok), QString::fromUtf8("确定"));
+  EXPECT_TRUE(shown(QMessageBox::Yes).startsWith(QString::fromUtf8("是"))) << shown(QMessageBox::Yes).toStdString();
+  EXPECT_TRUE(shown(QMessageBox::No).startsWith(QString::fromUtf8("否"))) << shown(QMessageBox::No).toStdString();
+  EXPECT_EQ(shown(QMessageBox::Cancel), QString::fromUtf8("取消"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#pragma once
+// One control of a dialog, reached by its id. The typed operations do what the
+// dialogs ask of their controls; an operation that does not apply to the
+// control's kind does nothing and answers false / -1 / an empty text.
+// Main thread only, like every widget.
+#include <string>
+
+#include "ui/framework/DialogTemplate.h"
+
+class QWidget;
+class QLineEdit;
+class QPlainTextEdit;
+class QComboBox;
+class QProgressBar;
+class QAbstractButton;
+
+namespace varnel {
+
+class DropDownList;
+class FileBrowseEdit;
+
+class DialogControl {
+ public:
+  // box: the template rectangle in pixels, which the widget already has.
+  DialogControl(const ControlTemplate& source, QWidget* widget, PixelRect box);
+  DialogControl(const DialogControl&) = delete;
+  DialogControl& operator=(const DialogControl&) = delete;
+
+  int Id() const { return id_; }
+  ControlKind Kind() const { return kind_; }
+  QWidget* Widget() const { return widget_; }
+  PixelRect Box() const { return box_; }
+
+  // Text as UTF-8: the caption of labels, group boxes and buttons, the content
+  // of edits, the current entry of a list. Multi-line edits give and take
+  // line ends as "\r\n".
+  std::string Text() const;
+  bool SetText(const std::string& utf8);
+  // Limits what the operator can type into an edit to maxChars characters.
+  // Text set by the program is not cut, and a longer text already shown stays
+  // whole (the operator can still shorten it).
+  bool SetLimitText(int maxChars);
+  int LimitText() const { return limit_; }
+
+  // Drop-down lists. Entries are kept in insertion order, never sorted.
+  // Inserts at index (-1 = at the end); answers the index or -1 when index is
+  // beyond the end. Inserting never selects anything by itself.
+  int InsertItem(int index, const std::string& utf8);
+  // Selects index; -1 or an index out of range clears the selection (answers false).
+  // Programmatic selection does not raise SelectionChanged.
+  bool Select(int index);
+  int SelectedIndex() const;  // -1 when nothing is selected
+  int ItemCount() const;
+  std::string ItemText(int index) const;  // empty when index is out of range
+  void ClearItems();
+
+  // Multi-line edits: appends at the end and scrolls it into view.
+  bool AppendText(const std::string& utf8);
+  int LineCount() const;  // lines of an edit (an empty edit has one)
+  void Clear();           // empties an edit or a list
+
+  void Enable(bool enabled);
+  bool IsEnabled() const;
+  void Show(bool shown);
+  bool IsShown() const;  // not hidden (whatever the dialog's own visibility)
+
+  // Progress bars: range min..max, a step and a position. Stepping past the
+  // end starts over from the beginning.
+  bool SetRange(int min, int max);
+  int RangeMin() const { return rangeMin_; }
+  int RangeMax() const { return rangeMax_; }
+  bool SetStep(int step);
+  int StepIt();  // answers the previous position
+  int Position() const { return position_; }
+  int SetPosition(int position);  // answers the previous position
+
+  // Direct access for what the typed operations do not cover; nullptr when the
+  // control is of another kind.
+  QLineEdit* LineEdit() const;          // Edit, FileBrowseEdit
+  QPlainTextEdit* TextEdit() const;     // EditMultiline
+  QComboBox* ComboBox() const;          // DropDownList
+  DropDownList* DropDown() const;       // DropDownList
+  FileBrowseEdit* BrowseEdit() const;   // FileBrowseEdit
+  QProgressBar* Progress() const;       // ProgressBar
+  QAbstractButton* Button() const;      // PushButton, DefaultPushButton
+
+ private:
+  void RenderProgress();
+  void FitStaticText();
+  void ApplyLimit(long long shownLength);
+
+  int id_;
+  ControlKind kind_;
+  QWidget* widget_;  // owned by the dialog's widget tree
+  PixelRect box_;
+  bool centered_;
+  int limit_ = 0;    // 0: no limit set by the program
+  bool limitFollowsEdits_ = false;
+  int rangeMin_ = 0, rangeMax_ = 100, step_ = 10, position_ = 0;  // progress bars
+};
+
+}  // namespace varnel

@@ -1,0 +1,81 @@
+#pragma once
+// Notifications to top-level windows found by their exact caption: the
+// registry of captions, the event that carries a notification, and the
+// poster that the protocol layer is given.
+#include <QEvent>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "protocol/Notifications.h"
+
+class QObject;
+
+namespace varnel {
+
+// A posted notification on its way to a window. It owns the notification's
+// text; the text goes with the event, whether the event is delivered or
+// thrown away with a window that closed before it arrived.
+class NotificationEvent final : public QEvent {
+ public:
+  explicit NotificationEvent(Notification notification);
+  ~NotificationEvent() override;
+  NotificationEvent(const NotificationEvent&) = delete;
+  NotificationEvent& operator=(const NotificationEvent&) = delete;
+
+  static QEvent::Type EventType();
+  Notification& Payload() { return notification_; }
+  // Events made and not yet destroyed, so tests can see that none is lost.
+  static int LiveCount();
+
+ private:
+  Notification notification_;
+};
+
+// The top-level windows that exist now, by exact caption (UTF-8). Windows
+// register and unregister on the main thread; lookups and posts come from any
+// thread. A window is never destroyed while a post to it holds the lock,
+// because it unregisters (under the lock) before it goes.
+class WindowRegistry {
+ public:
+  WindowRegistry() = default;
+  WindowRegistry(const WindowRegistry&) = delete;
+  WindowRegistry& operator=(const WindowRegistry&) = delete;
+
+  // Adds the window, or changes its caption when it is already there.
+  void Register(QObject* window, std::string caption);
+  void Unregister(QObject* window);
+  bool Has(std::string_view caption) const;
+  // Main thread only: the answer stays valid only as long as the caller does
+  // not give the window a chance to close.
+  QObject* Find(std::string_view caption) const;
+  // Posts the event to the window with this caption (the newest, when several
+  // carry it); answers false and destroys the event when there is none.
+  bool PostTo(std::string_view caption, std::unique_ptr<QEvent> event);
+
+  // The registry the dialogs of this process register with.
+  static WindowRegistry& Process();
+
+ private:
+  QObject* FindLocked(std::string_view caption) const;
+
+  mutable std::mutex mutex_;                                // guards windows_
+  std::vector<std::pair<std::string, QObject*>> windows_;  // oldest first
+};
+
+// NotificationPoster on Qt: events posted to the window's object are handled
+// on the main thread in posting order.
+class QtNotificationPoster final : public NotificationPoster {
+ public:
+  explicit QtNotificationPoster(WindowRegistry& registry = WindowRegistry::Process());
+  bool Post(std::string_view windowCaption, Notification notification) override;
+  bool HasWindow(std::string_view windowCaption) override;
+
+ private:
+  WindowRegistry& registry_;  // outlives the poster
+};
+
+}  // namespace varnel
