@@ -1,0 +1,167 @@
+// Firmware transfer of a 64 KiB image against the simulated sensor on a
+// pseudo-terminal: once as fast as the tool and the sensor go, once with the
+// sensor pacing the wire at 115200 Bd, compared with what stop-and-wait
+// allows at that rate.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/DeviceLink.h"
+#include "link/FrameReceiver.h"
+#include "link/TrafficDump.h"
+#include "protocol/DeviceSession.h"
+#include "tests/protocol/SimPtyHarness.h"
+
+namespace {
+
+using namespace varnel;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kImageSize = 64 * 1024;
+
+// Both windows exist; counts what arrives and wakes a waiter on each post.
+class CountingPoster final : public NotificationPoster {
+ public:
+  bool Post(std::string_view, Notification n) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (n.message == WM_CARD_NUMBER) ++cards_;
+    }
+    changed_.notify_all();
+    return true;
+  }
+  bool HasWindow(std::string_view) override { return true; }
+  bool WaitForCard(std::chrono::milliseconds within) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, within, [&] { return cards_ > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int cards_ = 0;  // guarded by mutex_
+};
+
+// Bytes on the wire for one whole exchange, both directions: F0 (11), F1 (22),
+// each chunk 8 + 8 + n + 2, F3 (11), F4 (11), and an 11-byte status reply to
+// each of those k + 4 requests.
+std::uint64_t ExchangeWireBytes(std::uint32_t size) {
+  const std::uint32_t chunks = OtaChunkCount(size);
+  std::uint64_t bytes = 11 + 22 + 11 + 11;
+  for (std::uint32_t sent = 0; sent < size; sent += OTA_CHUNK_SIZE)
+    bytes += 18 + std::min(OTA_CHUNK_SIZE, size - sent);
+  return bytes + 11ull * (chunks + 4);
+}
+
+std::vector<std::uint8_t> Image() {
+  std::vector<std::uint8_t> image(kImageSize);
+  std::mt19937 random(99);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  return image;
+}
+
+class Rig {
+ public:
+  explicit Rig(std::uint32_t paceBaud) {
+    devNull_ = std::fopen("/dev/null", "w");
+    SetTrafficSink(devNull_);
+    session_.Firmware().SetDiagnosticSink(devNull_);
+    sensor_.WithSensor([&](sim::SimSensor& s) {
+      s.shaper().settings().paceBaud = paceBaud;
+      return 0;
+    });
+    std::string problem;
+    ok_ = sensor_.Start(&problem) && link_.OpenPort(sensor_.PortPath(), 115200);
+    if (!ok_) return;
+    // Let the identity chain run out first, so the transfer has the line alone.
+    session_.StartLink();
+    ok_ = poster_.WaitForCard(std::chrono::seconds(10));
+  }
+  ~Rig() {
+    session_.Shutdown();
+    link_.Stop();
+    sensor_.Stop();
+    SetTrafficSink(nullptr);
+    session_.Firmware().SetDiagnosticSink(nullptr);
+    if (devNull_) std::fclose(devNull_);
+  }
+  bool ok() const { return ok_; }
+
+  // One whole exchange; answers its duration, or a negative value on failure.
+  double Transfer(const std::vector<std::uint8_t>& image) {
+    const auto finishedBefore =
+        sensor_.WithSensor([](sim::SimSensor& s) { return s.model().firmware().finishedCount(); });
+    const auto start = Clock::now();
+    if (session_.Firmware().StartFirmwareDownload(image) != FirmwareLoadResult::Ok) return -1;
+    const auto deadline = start + std::chrono::seconds(60);
+    while (session_.Firmware().State().active) {
+      if (Clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool intact = sensor_.WithSensor([&](sim::SimSensor& s) {
+      return s.model().firmware().finishedCount() == finishedBefore + 1 &&
+             s.model().firmware().verifiedImage() == image;
+    });
+    return intact ? seconds : -1;
+  }
+
+ private:
+  std::FILE* devNull_ = nullptr;
+  test::SimPtyHarness sensor_;
+  FrameReceiver receiver_;
+  DeviceLink link_{receiver_};
+  CountingPoster poster_;
+  DeviceSession session_{link_, receiver_, [this] { link_.StartReader(); }, poster_};
+  bool ok_ = false;
+};
+
+void RunTransfers(benchmark::State& state, std::uint32_t paceBaud) {
+  const auto image = Image();
+  Rig rig(paceBaud);
+  if (!rig.ok()) {
+    state.SkipWithError("cannot start the simulated sensor or open its pty");
+    return;
+  }
+  double total = 0;
+  for (auto _ : state) {
+    const double seconds = rig.Transfer(image);
+    if (seconds < 0) {
+      state.SkipWithError("transfer failed or the image did not arrive intact");
+      return;
+    }
+    state.SetIterationTime(seconds);
+    total += seconds;
+  }
+  const double chunks = OtaChunkCount(kImageSize);
+  const double n = static_cast<double>(state.iterations());
+  state.counters["chunks"] = chunks;
+  state.counters["chunks_per_s"] = chunks * n / total;
+  state.counters["image_kB_per_s"] = kImageSize * n / total / 1000.0;
+  if (paceBaud) {
+    // Stop-and-wait cannot beat the time its bytes take on the line: 10 bit
+    // times per byte (start, 8 data, stop) over every frame of the exchange.
+    const double limit = static_cast<double>(ExchangeWireBytes(kImageSize)) * 10.0 / paceBaud;
+    state.counters["wire_bytes"] = static_cast<double>(ExchangeWireBytes(kImageSize));
+    state.counters["limit_s"] = limit;
+    state.counters["percent_of_limit"] = 100.0 * (total / n) / limit;
+  }
+}
+
+void BM_FirmwareTransfer64KiB_Unpaced(benchmark::State& state) { RunTransfers(state, 0); }
+BENCHMARK(BM_FirmwareTransfer64KiB_Unpaced)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_FirmwareTransfer64KiB_Paced115200(benchmark::State& state) { RunTransfers(state, 115200); }
+BENCHMARK(BM_FirmwareTransfer64KiB_Paced115200)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,232 @@
+#include "protocol/DeviceSession.h"
+
+#include "platform/MessageBox.h"
+
+namespace varnel {
+
+DeviceSession::DeviceSession(FrameSender& sender, FrameReceiver& receiver,
+                             std::function<void()> startReader, NotificationPoster& poster)
+    : sender_(sender),
+      receiver_(receiver),
+      startReader_(std::move(startReader)),
+      poster_(poster),
+      firmware_(sender, poster) {}
+
+DeviceSession::~DeviceSession() { Shutdown(); }
+
+void DeviceSession::StartLink() {
+  if (linkStarted_) return;
+  linkStarted_ = true;
+  // The handler is in place before the reader runs, so it never sees an empty slot.
+  receiver_.SetFrameHandler([this](const LinkFrame& frame) { DispatchReply(frame); });
+  if (startReader_) startReader_();
+  identityTimer_ = std::make_unique<HighResTimer>(HighResTimer::Kind::OneShot, kIdentityDelay,
+                                                  [this] { SendIdentityQuery(); });
+}
+
+void DeviceSession::DispatchReply(const LinkFrame& frame) {
+  if (IsWriteCode(frame.code)) {
+    OnStatusReply(frame);
+  } else {
+    SequenceReply(frame);
+  }
+}
+
+void DeviceSession::OnStatusReply(const LinkFrame& frame) {
+  if (!poster_.HasWindow(kMainDialogCaption)) return;
+  const std::uint8_t command = CommandOf(frame.code);
+  if (command >= CMD_OTA_BEGIN && command <= CMD_OTA_FINISH) {
+    firmware_.OnOtaReply(frame);
+    return;
+  }
+  // A status reply without its status byte says nothing.
+  if (frame.length == 0) return;
+  const char* text = nullptr;
+  switch (frame.payload[0]) {
+    case 0: text = "设置成功"; break;
+    case 1: text = "无效指令"; break;
+    case 2: text = "内部错误"; break;
+    case 3: text = "校验失败"; break;
+    default: return;
+  }
+  // Shown over the main window; this (reader) thread waits until it is closed.
+  ShowMessage(text, "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+void DeviceSession::SequenceReply(const LinkFrame& frame) {
+  const ReplyTargets targets{settings_, poster_};
+  const std::uint8_t* payload = frame.payload;
+  const std::size_t length = frame.length < kLinkMaxPayload ? frame.length : kLinkMaxPayload;
+  // A short reply is ignored by its handler, but the chain still moves on.
+  switch (CommandOf(frame.code)) {
+    case CMD_FIRMWARE_VERSION:
+      OnFirmwareVersionReply(targets, payload, length);
+      nextQuery_ = CMD_HARDWARE_VERSION;
+      break;
+    case CMD_HARDWARE_VERSION:
+      OnHardwareVersionReply(targets, payload, length);
+      nextQuery_ = CMD_SERIAL_NUMBER;
+      break;
+    case CMD_SERIAL_NUMBER:
+      OnSerialNumberReply(targets, payload, length);
+      nextQuery_ = CMD_NODE_ADDRESS;
+      break;
+    case CMD_NODE_ADDRESS:
+      OnNodeAddressReply(targets, payload, length);
+      nextQuery_ = CMD_SERIAL_BAUD;
+      break;
+    case CMD_SERIAL_BAUD:
+      OnSerialBaudReply(targets, payload, length);
+      nextQuery_ = CMD_CAN_ID;
+      break;
+    case CMD_CAN_ID:
+      OnCanIdReply(targets, payload, length);
+      nextQuery_ = CMD_CAN_RATE;
+      break;
+    case CMD_CAN_RATE:
+      OnCanRateReply(targets, payload, length);
+      nextQuery_ = CMD_CARD_READ;
+      break;
+    case CMD_CARD_READ:
+      OnCardReply(targets, payload, length);
+      // Whoever sent the read, the next poll tick may go; a release at 1 stays 1.
+      cardReadGate_.Release();
+      nextQuery_ = 0;
+      break;
+    case CMD_KEEPALIVE:
+      keepAliveAnswered_.store(true);
+      return;
+    default:
+      // Unknown data reply: the pending query goes out again.
+      break;
+  }
+  SendQuery(nextQuery_);
+}
+
+void DeviceSession::SendQuery(std::uint8_t query) {
+  switch (query) {
+    case 0:
+      return;
+    case CMD_FIRMWARE_VERSION:
+      SendIdentityQuery();
+      return;
+    case CMD_CARD_READ:
+      SendCardRead();  // the chain's read does not take the gate
+      return;
+    default:
+      Send(MakeReadRequest(query));
+      return;
+  }
+}
+
+void DeviceSession::SendIdentityQuery() { Send(MakeReadRequest(CMD_FIRMWARE_VERSION)); }
+void DeviceSession::SendCardRead() { Send(MakeReadRequest(CMD_CARD_READ)); }
+void DeviceSession::SendKeepAlive() { Send(MakeKeepAliveRequest()); }
+void DeviceSession::SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType) {
+  Send(MakeCanIdRequest(canId, frameType));
+}
+void DeviceSession::SendRegisterSn(const RegistrationRecord& record) { Send(MakeRegisterSnRequest(record)); }
+void DeviceSession::SendNodeAddressRequest(std::uint8_t address) { Send(MakeNodeAddressRequest(address)); }
+void DeviceSession::SendSerialBaudRequest(std::uint8_t baudCode) { Send(MakeSerialBaudRequest(baudCode)); }
+void DeviceSession::SendCanRateRequest(std::uint8_t rateCode) { Send(MakeCanRateRequest(rateCode)); }
+void DeviceSession::SendOutputModeRequest(std::uint8_t modeCode) { Send(MakeOutputModeRequest(modeCode)); }
+void DeviceSession::SendSaveConfigRequest() { Send(MakeSaveConfigRequest()); }
+void DeviceSession::SendFactoryResetRequest() { Send(MakeFactoryResetRequest()); }
+void DeviceSession::SendRestartRequest() { Send(MakeRestartRequest()); }
+
+void DeviceSession::CardPollTick() {
+  // A silent sensor keeps the gate taken: the ticks wait here instead of piling up requests.
+  cardReadGate_.Acquire();
+  Send(MakeReadRequest(CMD_CARD_READ));
+}
+
+void DeviceSession::StartCardPoll() {
+  if (cardPollTimer_) return;
+  cardPollTimer_ = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, kCardPollPeriod,
+                                                  [this] { CardPollTick(); });
+}
+
+void DeviceSession::StopCardPoll() {
+  if (!cardPollTimer_) return;
+  // Kill first so no new tick starts, then free a tick that waits on the gate,
+  // and only then join the timer's thread (it could not finish while blocked).
+  cardPollTimer_->Kill();
+  cardReadGate_.Release();
+  cardPollTimer_.reset();
+}
+
+void DeviceSession::Shutdown() {
+  StopCardPoll();
+  identityTimer_.reset();
+}
+
+// --- The process-wide session -------------------------------------------------
+
+namespace {
+
+// Forwards to the poster the dialog layer installs; none installed means no window.
+class ForwardingPoster final : public NotificationPoster {
+ public:
+  void Set(NotificationPoster* target) { target_.store(target); }
+  bool Post(std::string_view caption, Notification notification) override {
+    NotificationPoster* target = target_.load();
+    return target && target->Post(caption, std::move(notification));
+  }
+  bool HasWindow(std::string_view caption) override {
+    NotificationPoster* target = target_.load();
+    return target && target->HasWindow(caption);
+  }
+
+ private:
+  std::atomic<NotificationPoster*> target_{nullptr};  // set on the UI thread, read on every thread
+};
+
+ForwardingPoster& ProcessPoster() {
+  static ForwardingPoster poster;
+  return poster;
+}
+
+// Constructed after ProcessLink() (its constructor reaches it first), so it is
+// destroyed before the link: it stops the timers and joins the reader while
+// both the session and the link still exist.
+struct ProcessSessionHolder {
+  DeviceSession session{ProcessLink(), ProcessReceiver(), [] { ProcessLink().StartReader(); },
+                        ProcessPoster()};
+  ~ProcessSessionHolder() {
+    session.Shutdown();
+    ProcessLink().Stop();
+  }
+};
+
+}  // namespace
+
+DeviceSession& ProcessSession() {
+  static ProcessSessionHolder holder;
+  return holder.session;
+}
+
+void SetNotificationPoster(NotificationPoster* poster) { ProcessPoster().Set(poster); }
+
+void StartLink() { ProcessSession().StartLink(); }
+void StopCardPoll() { ProcessSession().StopCardPoll(); }
+void StartCardPoll() { ProcessSession().StartCardPoll(); }
+bool IsCardPollRunning() { return ProcessSession().IsCardPollRunning(); }
+void SendIdentityQuery() { ProcessSession().SendIdentityQuery(); }
+void SendCardRead() { ProcessSession().SendCardRead(); }
+void SendKeepAlive() { ProcessSession().SendKeepAlive(); }
+bool TakeKeepAliveAnswered() { return ProcessSession().TakeKeepAliveAnswered(); }
+void SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType) {
+  ProcessSession().SendCanIdRequest(canId, frameType);
+}
+void SendRegisterSn(const RegistrationRecord& record) { ProcessSession().SendRegisterSn(record); }
+FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
+  return ProcessSession().StartFirmwareDownload(path);
+}
+void AbandonFirmwareTransfer() { ProcessSession().AbandonFirmwareTransfer(); }
+SensorSettings& ProcessSettings() { return ProcessSession().Settings(); }
+void ShutdownSession() {
+  ProcessSession().Shutdown();
+  ProcessLink().Stop();
+}
+
+}  // namespace varnel

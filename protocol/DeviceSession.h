@@ -1,0 +1,138 @@
+#pragma once
+// The conversation with one sensor: the reply dispatcher, the identity chain
+// (0x01 0x02 0x03 0x10 0x11 0x12 0x13 0x30, one request outstanding at a time),
+// status replies, the card-read gate and its 100 ms poll, the keep-alive flag
+// and the firmware transfer.
+//
+// One instance serves the process (ProcessSession(), reached through the free
+// functions at the end); tests make their own with recording fakes.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "link/DeviceLink.h"
+#include "link/FrameReceiver.h"
+#include "link/LinkFrame.h"
+#include "platform/CountingSemaphore.h"
+#include "platform/HighResTimer.h"
+#include "protocol/CommandSet.h"
+#include "protocol/FirmwareTransfer.h"
+#include "protocol/Notifications.h"
+#include "protocol/SensorSettings.h"
+
+namespace varnel {
+
+class DeviceSession {
+ public:
+  static constexpr std::chrono::milliseconds kIdentityDelay{500};
+  static constexpr std::chrono::milliseconds kCardPollPeriod{100};
+
+  // startReader starts the thread that feeds receiver (the link's reader).
+  DeviceSession(FrameSender& sender, FrameReceiver& receiver, std::function<void()> startReader,
+                NotificationPoster& poster);
+  // Shutdown(). The reader that feeds receiver must have been stopped first:
+  // the installed handler refers to this session.
+  ~DeviceSession();
+  DeviceSession(const DeviceSession&) = delete;
+  DeviceSession& operator=(const DeviceSession&) = delete;
+
+  // UI thread, once: installs DispatchReply as the frame handler, then starts
+  // the reader, then arms the one-shot identity query 500 ms later. Later calls
+  // do nothing.
+  void StartLink();
+
+  // The frame handler; reader thread.
+  void DispatchReply(const LinkFrame& frame);
+  void SequenceReply(const LinkFrame& frame);
+  void OnStatusReply(const LinkFrame& frame);
+
+  // Requests. Any thread.
+  void SendIdentityQuery();
+  void SendCardRead();
+  void SendKeepAlive();
+  void SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType);
+  void SendRegisterSn(const RegistrationRecord& record);
+  void SendNodeAddressRequest(std::uint8_t address);
+  void SendSerialBaudRequest(std::uint8_t baudCode);
+  void SendCanRateRequest(std::uint8_t rateCode);
+  void SendOutputModeRequest(std::uint8_t modeCode);
+  void SendSaveConfigRequest();
+  void SendFactoryResetRequest();
+  void SendRestartRequest();
+
+  // The card poll. StartCardPoll, StopCardPoll and IsCardPollRunning: UI thread.
+  void CardPollTick();  // the poll timer's routine: take the gate, send 0x30
+  void StartCardPoll();  // an existing poll is left running
+  // Kills the poll timer, releases the gate (a tick waiting on it sends one last
+  // 0x30 and returns), then joins the timer's thread. Nothing when none runs.
+  void StopCardPoll();
+  bool IsCardPollRunning() const { return cardPollTimer_ != nullptr; }
+
+  // The link watch: whether a keep-alive reply arrived since the last call; clears it.
+  bool TakeKeepAliveAnswered() { return keepAliveAnswered_.exchange(false); }
+  bool KeepAliveAnswered() const { return keepAliveAnswered_.load(); }
+
+  // Firmware download (UI thread); the rest of the exchange runs on the reader thread.
+  FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
+    return firmware_.StartFirmwareDownload(path);
+  }
+  void AbandonFirmwareTransfer() { firmware_.AbandonFirmwareTransfer(); }
+  FirmwareTransfer& Firmware() { return firmware_; }
+
+  // Stops both timers and waits for their threads. UI thread; before the link stops at exit.
+  void Shutdown();
+
+  SensorSettings& Settings() { return settings_; }
+  CountingSemaphore& CardReadGate() { return cardReadGate_; }
+  // Reader thread (or a test driving DispatchReply on its own thread).
+  std::uint8_t NextQuery() const { return nextQuery_; }
+
+ private:
+  void Send(LinkFrame frame) { sender_.SendData(frame); }
+  void SendQuery(std::uint8_t query);
+
+  FrameSender& sender_;
+  FrameReceiver& receiver_;              // handler installed once, before the reader starts
+  std::function<void()> startReader_;
+  NotificationPoster& poster_;
+
+  SensorSettings settings_;              // atomic fields: reader thread and UI thread
+  FirmwareTransfer firmware_;            // locks itself
+  std::uint8_t nextQuery_ = CMD_FIRMWARE_VERSION;  // reader thread only
+  std::atomic<bool> keepAliveAnswered_{false};     // set by the reader, taken by the link watch
+  CountingSemaphore cardReadGate_{1, 1};           // at most one poll-driven card read outstanding
+  bool linkStarted_ = false;                       // UI thread only
+  std::unique_ptr<HighResTimer> identityTimer_;    // UI thread only
+  std::unique_ptr<HighResTimer> cardPollTimer_;    // UI thread only
+};
+
+// --- The process-wide session -------------------------------------------------
+// Bound to ProcessLink() and ProcessReceiver(). At exit it stops its timers and
+// the link's reader before it is destroyed, so no thread calls into it afterwards.
+DeviceSession& ProcessSession();
+
+// The poster the process-wide session posts through; set by the dialog layer at
+// start-up. While none is set, every post finds no window.
+void SetNotificationPoster(NotificationPoster* poster);
+
+void StartLink();
+void StopCardPoll();
+void StartCardPoll();
+bool IsCardPollRunning();
+void SendIdentityQuery();
+void SendCardRead();
+void SendKeepAlive();
+bool TakeKeepAliveAnswered();
+void SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType);
+void SendRegisterSn(const RegistrationRecord& record);
+FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path);
+void AbandonFirmwareTransfer();
+SensorSettings& ProcessSettings();
+// Stops the session's timers and the link's reader; at exit, before the link closes.
+void ShutdownSession();
+
+}  // namespace varnel
