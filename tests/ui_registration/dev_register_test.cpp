@@ -1,0 +1,322 @@
+// The registration dialog on its own, offscreen, with a clock the test sets and
+// every frame the session sends recorded instead of written.
+#include <QLineEdit>
+#include <QTest>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/DeviceLink.h"
+#include "link/FrameReceiver.h"
+#include "protocol/DeviceSession.h"
+#include "tests/support/UiHarness.h"
+#include "tests/ui_registration/RegistrationFixture.h"
+#include "ui/DevRegister.h"
+#include "ui/DialogTemplates.h"
+
+namespace varnel::test {
+namespace {
+
+constexpr int kDatePrefix = 1022;
+constexpr int kSerialText = 1023;
+constexpr int kRegister = 1024;
+
+class RecordingSender final : public FrameSender {
+ public:
+  void SendData(LinkFrame& frame) override {
+    std::lock_guard lock(mutex_);
+    frames_.push_back(frame);
+  }
+  std::vector<LinkFrame> Frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  mutable std::mutex mutex_;  // guards frames_: sent from whatever thread, read by the test
+  std::vector<LinkFrame> frames_;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The 38-byte registration payload: marker, year byte, month, text zero-filled.
+Bytes RegistrationPayload(std::uint8_t year, std::uint8_t month, const std::string& textBytes) {
+  Bytes payload = {0xFE, 0xFE, 0xFE, 0xFE, year, month};
+  payload.insert(payload.end(), textBytes.begin(), textBytes.end());
+  payload.resize(38, 0x00);
+  return payload;
+}
+
+class DevRegisterTest : public RegistrationFolderTest {
+ protected:
+  // Every registration write sent so far, as its command byte and payload.
+  std::vector<Bytes> RegistrationWrites() const {
+    std::vector<Bytes> writes;
+    for (const LinkFrame& f : sender.Frames()) {
+      EXPECT_EQ(f.code, 0xEF) << "unexpected command byte";
+      writes.emplace_back(f.payload, f.payload + f.length);
+    }
+    return writes;
+  }
+
+  // Runs the dialog modally with the steps; answers its result.
+  int Run(CDevRegister& dialog, UiScript& script) {
+    int result = 0;
+    EXPECT_TRUE(script.RunDuring([&] { result = dialog.RunModal(); }));
+    return result;
+  }
+
+  static void Type(CDevRegister& dialog, const char* text) {
+    QTest::keyClicks(dialog.Control(kSerialText)->Widget(), QString::fromUtf8(text));
+  }
+  static void PressRegister(CDevRegister& dialog) {
+    QTest::mouseClick(dialog.Control(kRegister)->Widget(), Qt::LeftButton);
+  }
+
+  UiHarness harness;
+  RecordingSender sender;
+  FrameReceiver receiver;
+  DeviceSession session{sender, receiver, [] {}, harness.poster};
+  std::function<std::time_t()> clock = [] { return Utc(2019, 7, 5, 9, 30, 12); };
+  AppServices services{harness.link, session, harness.windows, harness.ledger,
+                       [] { return std::vector<std::string>{}; }, [this] { return clock(); }};
+};
+
+TEST_F(DevRegisterTest, OpensWithDatePrefixAndTakesAtMostEightCharacters) {
+  WriteLedger("");
+  CDevRegister dialog(services);
+  std::string prefix, initialText, typed;
+  bool prefixReadOnly = false;
+  UiScript script;
+  script.Do([&] {
+          prefix = dialog.Control(kDatePrefix)->Text();
+          prefixReadOnly = dialog.Control(kDatePrefix)->LineEdit()->isReadOnly();
+          initialText = dialog.Control(kSerialText)->Text();
+          Type(dialog, "ABCDEFGHI");
+          typed = dialog.Control(kSerialText)->Text();
+        })
+      .Do([&] { QTest::keyClick(dialog.Control(kSerialText)->Widget(), Qt::Key_Escape); });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  EXPECT_EQ(dialog.Caption(), "设备注册");
+  EXPECT_EQ(prefix, "19-07-");
+  EXPECT_TRUE(prefixReadOnly);
+  EXPECT_EQ(initialText, "");
+  EXPECT_EQ(typed, "ABCDEFGH");
+  // Escape records and sends nothing.
+  EXPECT_TRUE(RegistrationWrites().empty());
+  EXPECT_EQ(ReadLedger(), "");
+  EXPECT_TRUE(harness.boxes.Texts().empty());
+}
+
+TEST_F(DevRegisterTest, RegistersRecordsAndSendsThenCloses) {
+  WriteLedger("");
+  CDevRegister dialog(services);
+  UiScript script;
+  script.Do([&] { Type(dialog, "A0001"); }).Do([&] { PressRegister(dialog); });
+  // Registration ends the dialog with Cancel.
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "A0001"));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-07-A0001 = 2019-07-05 09:30:12\r\n");
+  EXPECT_TRUE(harness.boxes.Texts().empty());
+}
+
+TEST_F(DevRegisterTest, WireBytesOfTheWorkedExample) {
+  // A17 registered in March 2024.
+  WriteLedger("");
+  clock = [] { return Utc(2024, 3, 15, 12, 0, 0); };
+  CDevRegister dialog(services);
+  UiScript script;
+  script.Do([&] { Type(dialog, "A17"); }).Do([&] { PressRegister(dialog); });
+  Run(dialog, script);
+  const Bytes expected = {0xFE, 0xFE, 0xFE, 0xFE, 0x18, 0x03, 0x41, 0x31, 0x37, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                          0,    0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], expected);
+}
+
+TEST_F(DevRegisterTest, EmptyTextRegistersTheBarePrefix) {
+  WriteLedger("");
+  CDevRegister dialog(services);
+  UiScript script;
+  script.Do([&] { PressRegister(dialog); });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, ""));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-07- = 2019-07-05 09:30:12\r\n");
+}
+
+TEST_F(DevRegisterTest, DuplicateIsRefusedAndTheDialogStaysOpenForAnotherTry) {
+  const std::string ledger = "[DID]\r\n19-07-ab12 = 2019-07-01 08:00:00\r\n";
+  WriteLedger(ledger);
+  CDevRegister dialog(services);
+  bool stillOpen = false;
+  std::vector<RecordedBox> refusal;
+  UiScript script;
+  script.Do([&] { Type(dialog, "AB12"); })
+      .Do([&] { PressRegister(dialog); })
+      .Do([&] {
+        stillOpen = dialog.IsRunning();
+        refusal = harness.boxes.Boxes();
+        // Nothing went out and nothing was stored before the operator tries again.
+        EXPECT_TRUE(RegistrationWrites().empty());
+        EXPECT_EQ(ReadLedger(), ledger);
+        dialog.Control(kSerialText)->SetText("AB13");
+        PressRegister(dialog);
+      });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  EXPECT_TRUE(stillOpen);
+  ASSERT_EQ(refusal.size(), 1u);
+  EXPECT_EQ(refusal[0].text, "\"19-07-AB12\"的记录已经存在");
+  EXPECT_EQ(refusal[0].caption, "");  // the application's name
+  EXPECT_EQ(refusal[0].buttons, MessageButtons::Ok);
+  EXPECT_EQ(refusal[0].owner, MessageOwner::ActiveDialog);
+
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "AB13"));
+  EXPECT_EQ(ReadLedger(),
+            "[DID]\r\n19-07-ab12 = 2019-07-01 08:00:00\r\n19-07-AB13 = 2019-07-05 09:30:12\r\n");
+}
+
+TEST_F(DevRegisterTest, PressAfterMidnightAtMonthEndDatesEverythingInTheNewMonth) {
+  WriteLedger("");
+  clock = [] { return Utc(2019, 7, 31, 23, 59, 59); };
+  CDevRegister dialog(services);
+  std::string prefix;
+  UiScript script;
+  script.Do([&] {
+          prefix = dialog.Control(kDatePrefix)->Text();
+          Type(dialog, "M1");
+          // From here the clock moves on a second with every reading: a second
+          // reading during one press would show in the time stamp.
+          clock = [t = Utc(2019, 8, 1, 0, 0, 0)]() mutable { return t++; };
+        })
+      .Do([&] { PressRegister(dialog); });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  EXPECT_EQ(prefix, "19-07-");  // the prefix shown is only what it was at opening
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x08, "M1"));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-08-M1 = 2019-08-01 00:00:00\r\n");
+}
+
+TEST_F(DevRegisterTest, AbsentLedgerWarnsTwiceButStillSendsAndNeverRefusesAgain) {
+  // No Tallis.ini in the current folder.
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    harness.boxes.Clear();
+    CDevRegister dialog(services);
+    UiScript script;
+    script.Do([&] { Type(dialog, "Z9"); }).Do([&] { PressRegister(dialog); });
+    EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+    const std::vector<RecordedBox> boxes = harness.boxes.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Tallis.ini读取错误");
+    EXPECT_EQ(boxes[1].text, "Tallis.ini打开错误");
+    for (const RecordedBox& box : boxes) EXPECT_EQ(box.caption, "警告");
+    ASSERT_EQ(RegistrationWrites().size(), static_cast<std::size_t>(attempt));
+    EXPECT_EQ(RegistrationWrites().back(), RegistrationPayload(0x13, 0x07, "Z9"));
+    EXPECT_FALSE(ReadLedger().has_value());  // the ledger is never created
+  }
+}
+
+TEST_F(DevRegisterTest, ClosingWithoutRegisteringRecordsAndSendsNothing) {
+  WriteLedger("");
+  struct Closer {
+    const char* how;
+    std::function<void(CDevRegister&)> close;
+    int result;
+  };
+  const std::vector<Closer> closers = {
+      {"Escape", [](CDevRegister& d) { QTest::keyClick(d.Control(kSerialText)->Widget(), Qt::Key_Escape); },
+       kIdCancel},
+      {"close box", [](CDevRegister& d) { d.close(); }, kIdCancel},
+      {"Enter in the text",
+       [](CDevRegister& d) {
+         d.Control(kSerialText)->Widget()->setFocus();
+         QTest::keyClick(d.Control(kSerialText)->Widget(), Qt::Key_Return);
+       },
+       kIdOk},
+  };
+  for (const Closer& closer : closers) {
+    SCOPED_TRACE(closer.how);
+    CDevRegister dialog(services);
+    UiScript script;
+    script.Do([&] { Type(dialog, "Q1"); }).Do([&] { closer.close(dialog); });
+    EXPECT_EQ(Run(dialog, script), closer.result);
+  }
+  EXPECT_TRUE(RegistrationWrites().empty());
+  EXPECT_EQ(ReadLedger(), "");
+  EXPECT_TRUE(harness.boxes.Texts().empty());
+}
+
+TEST_F(DevRegisterTest, EnterOnTheRegisterButtonRegisters) {
+  WriteLedger("");
+  CDevRegister dialog(services);
+  UiScript script;
+  script.Do([&] { Type(dialog, "K7"); }).Do([&] {
+    QWidget* button = dialog.Control(kRegister)->Widget();
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Return);
+  });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "K7"));
+}
+
+TEST_F(DevRegisterTest, TextGoesToTheSensorInGbkWithReplacementCharacters) {
+  WriteLedger("");
+  CDevRegister dialog(services);
+  UiScript script;
+  // 中 is D6 D0 in GBK; the Thai letter has no GBK form and becomes '?'.
+  script.Do([&] { dialog.Control(kSerialText)->SetText("中Aก"); }).Do([&] { PressRegister(dialog); });
+  Run(dialog, script);
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "\xD6\xD0" "A?"));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-07-\xD6\xD0" "A? = 2019-07-05 09:30:12\r\n");
+}
+
+TEST_F(DevRegisterTest, YearsPastTheTwoDigitSchemeKeepRecordAndSerialInStep) {
+  // 2100 has no two-digit form: the year byte is 100 and the prefix shows it whole,
+  // in 1022, in the ledger and in the sensor alike.
+  WriteLedger("");
+  clock = [] { return Utc(2100, 3, 1, 10, 0, 0); };
+  CDevRegister dialog(services);
+  std::string prefix;
+  UiScript script;
+  script.Do([&] { prefix = dialog.Control(kDatePrefix)->Text(); })
+      .Do([&] { Type(dialog, "C3"); })
+      .Do([&] { PressRegister(dialog); });
+  Run(dialog, script);
+  EXPECT_EQ(prefix, "100-03-");
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(100, 3, "C3"));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n100-03-C3 = 2100-03-01 10:00:00\r\n");
+}
+
+TEST_F(DevRegisterTest, WithoutTheTextControlNothingIsRegistered) {
+  WriteLedger("");
+  DialogTemplate broken = RegisterDialogTemplate();
+  std::erase_if(broken.controls, [](const ControlTemplate& c) { return c.id == kSerialText; });
+  CDevRegister dialog(services, broken);
+  bool stillOpen = false;
+  UiScript script;
+  script.Do([&] { PressRegister(dialog); }).Do([&] {
+    stillOpen = dialog.IsRunning();
+    dialog.EndDialog(kIdCancel);
+  });
+  Run(dialog, script);
+  EXPECT_TRUE(stillOpen);
+  EXPECT_TRUE(RegistrationWrites().empty());
+  EXPECT_EQ(ReadLedger(), "");
+}
+
+}  // namespace
+}  // namespace varnel::test
