@@ -3,6 +3,11 @@
 #include <chrono>
 #include <cstdio>
 
+#ifdef __linux__
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include "link/TrafficDump.h"
 #include "platform/MessageBox.h"
 
@@ -12,8 +17,15 @@ namespace {
 // How long one wait for input lasts before the reader looks at stopping_ again.
 // Stop() wakes it sooner through CancelRead.
 constexpr int kReadWaitMs = 200;
-// Pause between checks of a port that has hung up.
-constexpr auto kHangUpRecheck = std::chrono::milliseconds(100);
+
+// The number ps and /proc show for the calling thread; 0 where there is none we use.
+long SystemThreadId() {
+#ifdef __linux__
+  return static_cast<long>(::syscall(SYS_gettid));
+#else
+  return 0;
+#endif
+}
 
 }  // namespace
 
@@ -26,13 +38,19 @@ bool DeviceLink::OpenPort(const std::string& name, std::uint32_t baud) {
   bool opened = false;
   {
     std::lock_guard port(portLock_);
-    if (port_.IsOpen())
+    if (port_.IsOpen()) {
       reason = "a port is already open (" + port_.Name() + ")";
-    else
+    } else if (!portName_.empty()) {
+      reason = "a port is already in use (" + portName_ + ", gone for the moment and waited for)";
+    } else {
       opened = port_.Open(name, &reason);
+      if (opened) {
+        portName_ = name;
+        baud_ = baud;
+      }
+    }
   }
   if (opened) {
-    baud_ = baud;
     ConfigurePort(baud);  // a port that takes only part of its settings is still used
     return true;
   }
@@ -92,12 +110,22 @@ void DeviceLink::Stop() {
   readerId_.store(std::thread::id());
   std::lock_guard port(portLock_);
   port_.Close();
+  portName_.clear();  // nothing is waited for any more: the name is free for OpenPort again
 }
 
 void DeviceLink::ReaderThread() {
   readerId_.store(std::this_thread::get_id());
+  readerSystemId_.store(SystemThreadId());
+  lost_ = false;
   std::uint8_t buffer[kReadBufferSize];  // private to this thread
+  // Read only once a handle is known to be open: the check under portLock_
+  // orders the reads of the handle after OpenPort's write of it.
+  bool haveHandle = IsOpen();
   while (!stopping_.load()) {
+    if (!haveHandle) {
+      haveHandle = TryReopen(buffer, sizeof buffer);
+      continue;
+    }
     const ReadResult result = port_.Read(buffer, sizeof buffer, kReadWaitMs);
     switch (result.status) {
       case ReadStatus::Data:
@@ -108,19 +136,59 @@ void DeviceLink::ReaderThread() {
       case ReadStatus::Cancelled:
         break;
       case ReadStatus::HungUp:
-        RecoverAfterHangUp();
+        DropLostPort();
+        haveHandle = false;
         break;
     }
   }
+  readerSystemId_.store(0);
 }
 
-void DeviceLink::RecoverAfterHangUp() {
-  // Half a frame from before the hang-up must not be completed by bytes from after it.
+void DeviceLink::DropLostPort() {
+  std::string name;
+  {
+    std::lock_guard port(portLock_);
+    name = portName_;
+    port_.Close();
+  }
+  if (!lost_ && !name.empty()) {
+    // One line for the loss and one for the return, not one per attempt.
+    std::fprintf(stderr, "varnel: lost the port %s; opening it again as soon as it is back\n", name.c_str());
+  }
+  lost_ = !name.empty();
+}
+
+bool DeviceLink::TryReopen(std::uint8_t* buffer, std::size_t capacity) {
+  {
+    std::unique_lock wake(wakeMutex_);
+    if (wake_.wait_for(wake, kReopenInterval, [this] { return stopping_.load(); })) return false;
+  }
+  std::string name;
+  {
+    std::lock_guard port(portLock_);
+    if (port_.IsOpen()) return true;       // OpenPort came after a reader started without a port
+    if (portName_.empty()) return false;   // nothing opened yet, so nothing to reopen
+    // Absent (ENOENT), not ready (ENXIO, EIO), busy: all mean "not back yet".
+    if (!port_.Open(portName_, nullptr)) return false;
+    port_.Configure(baud_);
+    name = portName_;
+  }
+  // A name that opens but hangs up at once (a device still being torn down) is
+  // not back: close it again quietly and keep waiting.
+  const ReadResult probe = port_.Read(buffer, capacity, 0);
+  if (probe.status == ReadStatus::HungUp) {
+    std::lock_guard port(portLock_);
+    port_.Close();
+    return false;
+  }
+  // Half a frame from before the loss must not be completed by bytes from after it.
   receiver_.Reset();
-  // Reopening the port under its name belongs here. Until then, wait for Stop()
-  // with a pause between checks, so a vanished device costs no processor time.
-  std::unique_lock wake(wakeMutex_);
-  wake_.wait_for(wake, kHangUpRecheck, [this] { return stopping_.load(); });
+  if (lost_) {
+    std::fprintf(stderr, "varnel: the port %s is back\n", name.c_str());
+    lost_ = false;
+  }
+  if (probe.status == ReadStatus::Data) receiver_.Feed(buffer, probe.count);
+  return true;
 }
 
 DeviceLink& ProcessLink() {
