@@ -82,5 +82,31 @@ TEST(CanNodeAddressRule, PrefixFormatAndUnknownFrameType) {
   EXPECT_TRUE(none.parsed);
 }
 
+TEST(AddressRules, WhichTestFailedAndWhatWasReadBeforeIt) {
+  // Accepted values carry no message.
+  EXPECT_TRUE(CheckSerialNodeAddress("0xFF").message.empty());
+  EXPECT_TRUE(CheckCanNodeAddress("0x7F0", 0).message.empty());
+  EXPECT_TRUE(CheckCanNodeAddress("0x1ffffff0", 1).accepted);
+  EXPECT_TRUE(CheckCanNodeAddress("0X00000000", 1).accepted);
+
+  EXPECT_EQ(CheckCanNodeAddress("7F0", 0).format, HexStatus::MissingPrefix);
+  EXPECT_EQ(CheckSerialNodeAddress("FF").format, HexStatus::MissingPrefix);
+  EXPECT_EQ(CheckCanNodeAddress("0x800", 0).format, HexStatus::Ok);
+
+  // A trailing blank is a format fault for both fields, whatever the range would say.
+  auto blank = CheckCanNodeAddress("0x7F0 ", 0);
+  EXPECT_EQ(blank.message, kMalformed);
+  EXPECT_EQ(blank.format, HexStatus::Malformed);
+  EXPECT_EQ(CheckCanNodeAddress("0x1FFFFFFF0 ", 1).message, kMalformed);
+  EXPECT_EQ(CheckSerialNodeAddress("0x100 ").message, kMalformed);
+
+  // The digits in front of the fault are still read, as string-to-long reads them.
+  EXPECT_EQ(blank.value, 0x7F0u);
+  EXPECT_EQ(CheckCanNodeAddress("0x1G", 1).value, 0x1u);
+  EXPECT_EQ(CheckCanNodeAddress("0x", 1).value, 0u);
+  EXPECT_EQ(ParseHexAddress("0x123456789Z").value, 0x7FFFFFFFu);
+  EXPECT_EQ(ParseHexAddress("0x123456789Z").status, HexStatus::Malformed);
+}
+
 }  // namespace
 }  // namespace varnel

@@ -12,7 +12,9 @@ enum class HexStatus { Ok, MissingPrefix, Malformed };
 
 struct HexValue {
   HexStatus status = HexStatus::MissingPrefix;
-  std::uint32_t value = 0;  // valid when status is Ok; saturates at 0x7FFFFFFF
+  // Saturates at 0x7FFFFFFF. When Malformed: the digits read before the first
+  // other character (0 when there were none), as a string-to-long conversion leaves them.
+  std::uint32_t value = 0;
 };
 
 // "0x"/"0X", then at least one hexadecimal digit and nothing else. Values above
@@ -22,8 +24,9 @@ HexValue ParseHexAddress(std::string_view text);
 struct AddressVerdict {
   bool accepted = false;
   bool parsed = false;       // the digits were read (value holds them)
-  std::uint32_t value = 0;
+  std::uint32_t value = 0;   // also set when malformed: the digits before the first other character
   std::string message;       // shown with the caption "警告"; empty when accepted or refused silently
+  HexStatus format = HexStatus::MissingPrefix;  // which of the prefix and format tests failed, if any
 };
 
 // Serial node address: 0x00 to 0xFF.

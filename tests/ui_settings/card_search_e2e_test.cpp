@@ -1,0 +1,150 @@
+// Card search against the simulated sensor: readings reach the card box, the
+// poll never has two reads outstanding, a silent sensor ends the search, and a
+// search paused from elsewhere takes two presses to poll again.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/ui_settings/SettingsTestSupport.h"
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::SimDialog;
+using test::Tell;
+using test::UiScript;
+using namespace main_ids;
+
+const std::string kStart = "开始寻卡";
+const std::string kStop = "停止寻卡";
+const std::string kNoCard = "无卡";
+
+UiScript& Connect(UiScript& script) {
+  return script.When("connect dialog", [] { return test::ActiveModal<CConnectDlg>() != nullptr; },
+                     [] { test::ActiveModal<CConnectDlg>()->OnConnect(); });
+}
+
+TEST(CardSearchEndToEnd, ShowsReadingsKeepsOneReadOutAndStopsWhenTheSensorFallsSilent) {
+  SimDialog f({"--card", "0"});
+  ASSERT_TRUE(f.sim.Started());
+  std::uint64_t readsAtSilence = 0, readsAtStop = 0, keepAlivesAtStop = 0;
+  std::chrono::steady_clock::time_point silencedAt;
+  UiScript script;
+  Connect(script)
+      // The start of the link ends its chain with one card read, search or not.
+      .WaitFor("no card from the chain", [&] { return f.Text(EditCardId) == kNoCard; })
+      .Do([&] {
+        EXPECT_EQ(f.Text(SearchCard), kStart);
+        f.Click(SearchCard);
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        EXPECT_TRUE(f.dlg.CardSearchActive());
+      });
+  Tell(script, f, "card 1 305").WaitFor("card number", [&] { return f.Text(EditCardId) == "305"; });
+  Tell(script, f, "card 0").WaitFor("no card again", [&] { return f.Text(EditCardId) == kNoCard; });
+  Tell(script, f, "silent on")
+      .Do([&] {
+        readsAtSilence = f.Requests("30");
+        silencedAt = std::chrono::steady_clock::now();
+      })
+      // The link watch finds the silence at its second tick at the latest.
+      .WaitFor("search ended by the link watch", [&] { return f.Text(SearchCard) == kStart; }, 3000ms)
+      .Do([&] {
+        EXPECT_LT(std::chrono::steady_clock::now() - silencedAt, 2500ms) << "silence noticed late";
+        EXPECT_FALSE(f.dlg.CardSearchActive());
+        EXPECT_FALSE(f.h.session.IsCardPollRunning());
+        readsAtStop = f.Requests("30");
+        keepAlivesAtStop = f.Requests("7F");
+        // An ungated 100 ms poll would send ten reads a second into the silence.
+        // The gate lets out the read after the last reply, one more each time a
+        // read is given up for lost, and the last one freed by the stop.
+        const auto silence = std::chrono::steady_clock::now() - silencedAt;
+        const auto givenUp = static_cast<std::uint64_t>(silence / DeviceSession::kCardReplyDeadline);
+        EXPECT_LE(readsAtStop - readsAtSilence, 2 + givenUp);
+      })
+      .WaitFor("the next keep-alive", [&] { return f.Requests("7F") > keepAlivesAtStop; })
+      .Do([&] { EXPECT_EQ(f.Requests("30"), readsAtStop) << "polled after the stop"; });
+  Tell(script, f, "silent off")
+      // The tick after the silence still misses the keep-alive it sent into it;
+      // the search can start again once the link watch has the sensor back.
+      .WaitFor("sensor back", [&] { return f.dlg.Watch().IdentityRequeried(); }, 4s)
+      .Do([&] {
+        f.Click(SearchCard);
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+      })
+      // The chain after the return reads one card itself; more are the poll's.
+      .WaitFor("polling again", [&] { return f.Requests("30") >= readsAtStop + 3; })
+      .Do([&] {
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        f.dlg.EndDialog(kIdCancel);
+      });
+  EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
+  EXPECT_EQ(f.h.boxes.Count(), 0u);
+}
+
+TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
+  // Each reply is held back 350 ms: a poll that did not wait for the reply
+  // would send three or four reads per reply.
+  SimDialog f({"--card", "1 305", "--delay", "350"});
+  ASSERT_TRUE(f.sim.Started());
+  std::uint64_t readsAtStart = 0;
+  std::size_t readingsSeen = 0;
+  UiScript script;
+  Connect(script)
+      .WaitFor("card from the chain", [&] { return f.Text(EditCardId) == "305"; }, 8s)
+      .Do([&] {
+        readsAtStart = f.Requests("30");
+        f.Click(SearchCard);
+      });
+  // Watch the sensor's count of reads against the readings the window has shown.
+  for (int i = 0; i < 4; ++i) {
+    script.Do([&] { f.C(EditCardId)->SetText(""); })
+        .WaitFor("a reading", [&] { return f.Text(EditCardId) == "305"; }, 3s)
+        .Do([&] {
+          ++readingsSeen;
+          // Reads sent so far: one per reading shown, plus at most the one out now
+          // and one of the chain that may still be answering.
+          EXPECT_LE(f.Requests("30") - readsAtStart, readingsSeen + 2);
+        });
+  }
+  script.Do([&] { f.dlg.EndDialog(kIdCancel); });
+  EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
+}
+
+TEST(CardSearchEndToEnd, PausedFromElsewhereTakesTwoPressesToPollAgain) {
+  SimDialog f({"--card", "1 305"});
+  ASSERT_TRUE(f.sim.Started());
+  std::uint64_t readsAtPause = 0, keepAlivesAtPause = 0;
+  UiScript script;
+  Connect(script)
+      .WaitFor("card from the chain", [&] { return f.Text(EditCardId) == "305"; })
+      .Do([&] { f.Click(SearchCard); })
+      .WaitFor("polling", [&] { return f.Requests("30") >= 4; })
+      .Do([&] {
+        // What the firmware download and the registration do before their dialogs.
+        f.h.session.StopCardPoll();
+        readsAtPause = f.Requests("30");
+        keepAlivesAtPause = f.Requests("7F");
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        EXPECT_TRUE(f.dlg.CardSearchActive());
+      })
+      .WaitFor("the next keep-alive", [&] { return f.Requests("7F") > keepAlivesAtPause; })
+      .Do([&] {
+        // At most the last read the stop let out, still on its way, and the read
+        // of the start-up's second identity chain, which may fall here.
+        EXPECT_LE(f.Requests("30"), readsAtPause + 2);
+        f.Click(SearchCard);
+        EXPECT_EQ(f.Text(SearchCard), kStart);
+        EXPECT_FALSE(f.h.session.IsCardPollRunning());
+        f.Click(SearchCard);
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        EXPECT_TRUE(f.h.session.IsCardPollRunning());
+      })
+      .WaitFor("polling again", [&] { return f.Requests("30") >= readsAtPause + 5; })
+      .Do([&] { f.dlg.EndDialog(kIdCancel); });
+  EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
+  EXPECT_EQ(f.h.boxes.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace varnel
