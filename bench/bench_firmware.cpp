@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/FirmwareWireTime.h"
 #include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
 #include "link/TrafficDump.h"
@@ -24,6 +25,8 @@ namespace {
 
 using namespace varnel;
 using Clock = std::chrono::steady_clock;
+using bench::ExchangeWireBytes;
+using bench::ExchangeWireSeconds;
 
 constexpr std::size_t kImageSize = 64 * 1024;
 
@@ -49,17 +52,6 @@ class CountingPoster final : public NotificationPoster {
   std::condition_variable changed_;
   int cards_ = 0;  // guarded by mutex_
 };
-
-// Bytes on the wire for one whole exchange, both directions: F0 (11), F1 (22),
-// each chunk 8 + 8 + n + 2, F3 (11), F4 (11), and an 11-byte status reply to
-// each of those k + 4 requests.
-std::uint64_t ExchangeWireBytes(std::uint32_t size) {
-  const std::uint32_t chunks = OtaChunkCount(size);
-  std::uint64_t bytes = 11 + 22 + 11 + 11;
-  for (std::uint32_t sent = 0; sent < size; sent += OTA_CHUNK_SIZE)
-    bytes += 18 + std::min(OTA_CHUNK_SIZE, size - sent);
-  return bytes + 11ull * (chunks + 4);
-}
 
 std::vector<std::uint8_t> Image() {
   std::vector<std::uint8_t> image(kImageSize);
@@ -147,9 +139,7 @@ void RunTransfers(benchmark::State& state, std::uint32_t paceBaud) {
   state.counters["chunks_per_s"] = chunks * n / total;
   state.counters["image_kB_per_s"] = kImageSize * n / total / 1000.0;
   if (paceBaud) {
-    // Stop-and-wait cannot beat the time its bytes take on the line: 10 bit
-    // times per byte (start, 8 data, stop) over every frame of the exchange.
-    const double limit = static_cast<double>(ExchangeWireBytes(kImageSize)) * 10.0 / paceBaud;
+    const double limit = ExchangeWireSeconds(kImageSize, paceBaud);
     state.counters["wire_bytes"] = static_cast<double>(ExchangeWireBytes(kImageSize));
     state.counters["limit_s"] = limit;
     state.counters["percent_of_limit"] = 100.0 * (total / n) / limit;

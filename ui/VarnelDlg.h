@@ -8,6 +8,7 @@
 // notifications, link watch), VarnelDlgCardSearch.cpp, VarnelDlgSettings.cpp,
 // VarnelDlgFirmware.cpp, VarnelDlgRegistration.cpp.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,8 @@ inline constexpr int TIMER_LINK_START = 0x1001;
 inline constexpr int TIMER_LINK_WATCH = 0x1002;
 
 inline constexpr char kDisconnectedText[] = "Device disconnected\r\nPlease try to reset the device.\r\n";
+
+class CProgressDlg;  // the firmware download's progress window (ProgressDlg.h)
 
 class CVarnelDlg : public Dialog {
  public:
@@ -57,6 +60,8 @@ class CVarnelDlg : public Dialog {
 
   // Firmware download (VarnelDlgFirmware.cpp).
   void OnDownloadFirmware();
+  // Called with each progress window before its modal run (tests, benchmarks).
+  void SetProgressDialogHook(std::function<void(CProgressDlg&)> hook) { progressDialogHook_ = std::move(hook); }
 
   // Production registration (VarnelDlgRegistration.cpp).
   void OnProductionRegister();
@@ -86,6 +91,7 @@ class CVarnelDlg : public Dialog {
   bool cardSearchActive_ = false;  // UI thread only
   std::uint32_t enteredCanId_ = 0;     // UI thread only: the last CAN address parsed
   std::uint8_t enteredFrameType_ = 0;  // UI thread only: the frame type read with it
+  std::function<void(CProgressDlg&)> progressDialogHook_;  // UI thread only
 };
 
 }  // namespace varnel

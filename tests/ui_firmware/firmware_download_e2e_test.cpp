@@ -1,0 +1,297 @@
+// The download button and its progress window against the simulated sensor:
+// a whole 600-byte download, the path and file checks that refuse before
+// anything stops or goes out, and a sensor that falls silent mid-way.
+#include <QTemporaryDir>
+#include <QAbstractButton>
+#include <QTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+#include "tests/support/SimProcess.h"
+#include "tests/support/UiHarness.h"
+#include "tests/ui_firmware/FirmwareTestSupport.h"
+#include "ui/ConnectDlg.h"
+#include "ui/DialogTemplates.h"
+#include "ui/ProgressDlg.h"
+#include "ui/VarnelDlg.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ActiveModal;
+using test::CodeCount;
+using test::ProgressRecorder;
+using test::SimProcess;
+using test::StatCount;
+using test::UiHarness;
+using test::UiScript;
+
+constexpr int kPathEdit = 1001;
+constexpr int kDownloadButton = 1002;
+constexpr int kSearchButton = 1003;
+constexpr int kCardBox = 1000;
+constexpr int kLinkWatchTimer = 0x1002;
+constexpr std::uint8_t kKeepAlive = 0x7F;
+constexpr std::uint8_t kCardRead = 0x30;
+
+class FirmwareDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    root = fs::path(dir.path().toStdString());
+  }
+
+  // Starts the simulator with these options and the main dialog against it.
+  void Start(std::vector<std::string> options = {}) {
+    sim = std::make_unique<SimProcess>(std::move(options));
+    ASSERT_TRUE(sim->Started());
+    h.ports = {sim->LinkPath()};
+    dlg = std::make_unique<CVarnelDlg>(h.services);
+    dlg->SetProgressDialogHook([this](CProgressDlg& progress) {
+      ++progressWindows;
+      current = &progress;
+      if (stallLimit) progress.SetStallLimit(*stallLimit);
+      seen.Attach(progress);
+    });
+  }
+
+  // Connected, the start-up identity chains run out, the link watch ticking.
+  UiScript Connected() {
+    UiScript script;
+    script.When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
+                [] { ActiveModal<CConnectDlg>()->OnConnect(); })
+        .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); })
+        .WaitFor("link watch", [this] { return dlg->HasTimer(kLinkWatchTimer); });
+    return script;
+  }
+
+  // The button's own click, as a press and release would give it (offscreen,
+  // the first synthesised mouse click of a process can go to no window).
+  void Click(int id) { dlg->Control(id)->Button()->click(); }
+  // Queued, so the script's steps keep running inside the progress window's
+  // own loop; downloadDone is set when the button's handler has returned.
+  void ClickDownload(const fs::path& path) { ClickDownload(path.string()); }
+  void ClickDownload(const std::string& path) {
+    dlg->Control(kPathEdit)->SetText(path);
+    downloadDone = false;
+    QTimer::singleShot(0, dlg.get(), [this] {
+      Click(kDownloadButton);
+      downloadDone = true;
+    });
+  }
+  CProgressDlg* Progress() { return ActiveModal<CProgressDlg>(); }
+  std::string Counter() { return Progress() ? Progress()->Control(test::kCounterId)->Text() : std::string(); }
+
+  QTemporaryDir dir;
+  fs::path root;
+  std::unique_ptr<SimProcess> sim;
+  UiHarness h;
+  std::unique_ptr<CVarnelDlg> dlg;
+  ProgressRecorder seen;
+  CProgressDlg* current = nullptr;  // valid only during a download
+  int progressWindows = 0;
+  bool downloadDone = false;
+  std::optional<std::chrono::milliseconds> stallLimit;
+};
+
+TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSearchPaused) {
+  const fs::path image = root / "fw" / "Rfid_v2.bin";
+  const fs::path received = root / "received.bin";
+  const auto bytes = test::TestImage(600);
+  test::WriteFile(image, bytes);
+  Start({"--image-out", received.string()});
+
+  std::uint64_t cardReadsAfter = 0, keepAlivesAfter = 0;
+  const bool ok =
+      Connected()
+          .Do([&] { Click(kSearchButton); })
+          .WaitFor("card poll running", [&] { return h.session.IsCardPollRunning(); })
+          // Slow replies, so each count stays on screen long enough to act on.
+          .WaitFor("sensor slowed", [&] { return !sim->Ask("delay 300", "ok").empty(); })
+          .Do([&] { ClickDownload(image); })
+          .When("1/3", [&] { return Counter() == "1/3"; },
+                [&] {
+                  QTest::keyClick(Progress(), Qt::Key_Escape);
+                  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kCannotLeave}));
+                  EXPECT_NE(Progress(), nullptr) << "Escape closed the window at 1/3";
+                })
+          .When("2/3", [&] { return Counter() == "2/3"; },
+                [&] {
+                  QTest::keyClick(Progress(), Qt::Key_Return);
+                  EXPECT_EQ(h.boxes.Count(), 2u);
+                  EXPECT_NE(Progress(), nullptr) << "Enter closed the window at 2/3";
+                })
+          .WaitFor("download over", [&] { return downloadDone; }, 10s)
+          .Do([&] {
+            EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer));
+            EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
+            EXPECT_TRUE(dlg->CardSearchActive());
+            EXPECT_FALSE(h.session.IsCardPollRunning());
+            const auto stats = sim->Stats();
+            cardReadsAfter = CodeCount(stats, kCardRead);
+            keepAlivesAfter = CodeCount(stats, kKeepAlive);
+          })
+          // Two keep-alives later: the link watch runs again and no card was asked for meanwhile.
+          .WaitFor("link watch again", [&] { return CodeCount(sim->Stats(), kKeepAlive) >= keepAlivesAfter + 2; }, 5s)
+          .Do([&] {
+            EXPECT_EQ(CodeCount(sim->Stats(), kCardRead), cardReadsAfter);
+            EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
+            dlg->EndDialog(kIdCancel);
+          })
+          .RunDuring([&] { dlg->RunModal(); });
+  ASSERT_TRUE(ok);
+
+  EXPECT_EQ(seen.counterTexts, (std::vector<std::string>{"0/0", "0/3", "1/3", "2/3", "3/3"}));
+  EXPECT_EQ(seen.lastBarPosition, 3);
+  const auto boxes = h.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].text, test::kCannotLeave);
+  EXPECT_EQ(boxes[0].caption, "警告");
+  EXPECT_EQ(boxes[1].text, test::kCannotLeave);
+  EXPECT_EQ(boxes[2].text, test::kSucceeded);
+  EXPECT_EQ(boxes[2].caption, "提示");
+  EXPECT_EQ(boxes[2].owner, MessageOwner::ActiveDialog);
+
+  EXPECT_EQ(sim->State()["image"], "600");
+  EXPECT_TRUE(sim->WaitForState([](auto s) { return s["ota"] == "idle"; }));
+  EXPECT_EQ(test::ReadFile(received), bytes);
+  const auto stats = sim->Stats();
+  EXPECT_EQ(CodeCount(stats, 0xF0), 1u);
+  EXPECT_EQ(CodeCount(stats, 0xF2), 3u);
+  EXPECT_EQ(CodeCount(stats, 0xF4), 1u);
+}
+
+TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
+  test::WriteFile(root / "fw" / "rfid_v2.bin", test::TestImage(600));
+  test::WriteFile(root / "fw" / "Rfid.BIN", test::TestImage(600));
+  test::WriteFile(root / "fw" / "Rfid_empty.bin", {});
+  fs::create_directories(root / "Rfid_fw.bin");
+  ASSERT_EQ(mkfifo((root / "Rfid_pipe.bin").c_str(), 0600), 0);
+  {
+    // One chunk more than the progress bar counts; sparse, so it costs nothing.
+    std::ofstream(root / "Rfid_huge.bin").put('\0');
+    fs::resize_file(root / "Rfid_huge.bin", 65536ull * 248);
+  }
+  struct Case {
+    std::string path;
+    std::string message;
+  };
+  const std::string r = root.string();
+  const std::vector<Case> cases = {
+      {"", "不是有效的MCU固件"},
+      {r + "/fw/rfid_v2.bin", "不是有效的MCU固件"},  // case-sensitive
+      {r + "/fw/Rfid.BIN", "不是有效的MCU固件"},
+      {r + "/fw/Rfid_v2.hex", "不是有效的MCU固件"},
+      {r + "/fw/Rfid_missing.bin", "MCU固件不存在"},
+      {r + "/fw/Rfid.bin.old", "MCU固件不存在"},  // passes the name test
+      {r + "/Rfid/firmware.bin", "MCU固件不存在"},  // the folder satisfies the name test
+      {r + "/Rfid_fw.bin", "所选路径是文件夹，不是MCU固件文件"},
+      {r + "/fw/Rfid_empty.bin", "MCU固件文件为空"},
+      {r + "/Rfid_pipe.bin", "无法读取MCU固件文件"},
+      {r + "/Rfid_huge.bin", "MCU固件文件过大，最大为16252680字节"},
+  };
+  Start();
+
+  std::uint64_t cardReadsAtEnd = 0;
+  UiScript script = Connected();
+  script.Do([&] { Click(kSearchButton); })
+      .WaitFor("card poll running", [&] { return h.session.IsCardPollRunning(); });
+  std::size_t boxesBefore = 0;
+  for (const Case& c : cases) {
+    script
+        .Do([&, c] {
+          boxesBefore = h.boxes.Count();
+          ClickDownload(c.path);
+        })
+        .WaitFor("refusal of " + c.path, [&] { return downloadDone; })
+        .Do([&, c] {
+          ASSERT_EQ(h.boxes.Count(), boxesBefore + 1) << c.path;
+          const RecordedBox box = h.boxes.Boxes().back();
+          EXPECT_EQ(box.text, c.message) << c.path;
+          EXPECT_EQ(box.caption, "警告") << c.path;
+          EXPECT_EQ(box.owner, MessageOwner::MainWindow) << c.path;
+          EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer)) << c.path;
+          EXPECT_TRUE(h.session.IsCardPollRunning()) << c.path;
+        });
+  }
+  script.Do([&] { cardReadsAtEnd = CodeCount(sim->Stats(), kCardRead); })
+      // The poll still runs: once a later card read has reached the sensor, so
+      // would anything the refused clicks had sent.
+      .WaitFor("a later card read", [&] { return CodeCount(sim->Stats(), kCardRead) > cardReadsAtEnd; })
+      .Do([&] {
+        const auto stats = sim->Stats();
+        for (std::uint8_t code = 0xF0; code <= 0xF4; ++code) EXPECT_EQ(CodeCount(stats, code), 0u) << int(code);
+        EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
+        dlg->EndDialog(kIdCancel);
+      });
+  ASSERT_TRUE(script.RunDuring([&] { dlg->RunModal(); }));
+  EXPECT_EQ(progressWindows, 0);
+  EXPECT_FALSE(h.session.Firmware().State().active);
+  EXPECT_EQ(h.boxes.Count(), cases.size());
+}
+
+TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSendNothing) {
+  const fs::path image = root / "Rfid" / "firmware.bin";
+  test::WriteFile(image, test::TestImage(600, 11));
+  stallLimit = 400ms;
+  Start();
+
+  std::uint64_t chunksAtExit = 0, keepAlivesAtExit = 0, cardReadsAtMarker = 0;
+  const bool ok =
+      Connected()
+          .WaitFor("sensor slowed", [&] { return !sim->Ask("delay 300", "ok").empty(); })
+          .Do([&] { ClickDownload(image); })
+          // From here the sensor answers too late for the window, but it does answer.
+          .When("1/3", [&] { return Counter() == "1/3"; }, [&] { sim->Command("delay 2500"); })
+          .WaitFor("stalled", [&] { return Progress() && Progress()->Stalled(); })
+          .Do([&] {
+            EXPECT_EQ(Counter(), test::kStalledCounter);
+            EXPECT_EQ(Progress()->Control(test::kRateLineId)->Text(), test::kStalledLine);
+            QTest::keyClick(Progress(), Qt::Key_Escape);
+          })
+          .WaitFor("window closed", [&] { return downloadDone; })
+          .Do([&] {
+            EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer));
+            EXPECT_FALSE(h.session.Firmware().State().active);
+            const auto stats = sim->Stats();
+            chunksAtExit = CodeCount(stats, 0xF2);
+            keepAlivesAtExit = CodeCount(stats, kKeepAlive);
+          })
+          .WaitFor("keep-alives again", [&] { return CodeCount(sim->Stats(), kKeepAlive) > keepAlivesAtExit; })
+          // A card read sent now is answered after the late chunk reply; once its
+          // number shows, the late reply has been handled.
+          .WaitFor("marker card set", [&] { return !sim->Ask("card 1 4242", "ok").empty(); })
+          .Do([&] { h.session.SendCardRead(); })
+          .WaitFor("marker answered", [&] { return dlg->Control(kCardBox)->Text() == "4242"; }, 10s)
+          .Do([&] {
+            cardReadsAtMarker = CodeCount(sim->Stats(), kCardRead);
+            h.session.SendCardRead();  // and this one reaches the sensor after anything sent before it
+          })
+          .WaitFor("second marker read", [&] { return CodeCount(sim->Stats(), kCardRead) > cardReadsAtMarker; })
+          .Do([&] {
+            const auto stats = sim->Stats();
+            EXPECT_EQ(CodeCount(stats, 0xF2), chunksAtExit);
+            EXPECT_EQ(CodeCount(stats, 0xF3), 0u);
+            EXPECT_EQ(CodeCount(stats, 0xF4), 0u);
+            dlg->EndDialog(kIdCancel);
+          })
+          .RunDuring([&] { dlg->RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_GE(chunksAtExit, 1u);  // the late reply was owed for a chunk
+  // Leaving a stalled window is not refused, and nothing claimed success.
+  for (const std::string& text : h.boxes.Texts()) {
+    EXPECT_NE(text, test::kCannotLeave);
+    EXPECT_NE(text, test::kSucceeded);
+  }
+  EXPECT_EQ(sim->State()["image"], "0");
+}
+
+}  // namespace
+}  // namespace varnel

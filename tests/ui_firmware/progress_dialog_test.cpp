@@ -1,0 +1,226 @@
+// The progress window on its own: notifications posted to it by its caption,
+// the close commands in each state, the stall exit and broken templates.
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/support/UiHarness.h"
+#include "tests/ui_firmware/FirmwareTestSupport.h"
+#include "ui/DialogTemplates.h"
+#include "ui/ProgressDlg.h"
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ProgressRecorder;
+using test::UiHarness;
+using test::UiScript;
+
+class ProgressDialog : public ::testing::Test {
+ protected:
+  UiHarness h;
+  int starts = 0;
+  int abandons = 0;
+  FirmwareLoadResult startAnswer = FirmwareLoadResult::Ok;
+
+  FirmwareDownloadHooks Hooks(std::uint32_t imageSize = 600) {
+    FirmwareDownloadHooks hooks;
+    hooks.imageSize = imageSize;
+    hooks.start = [this] {
+      ++starts;
+      return startAnswer;
+    };
+    hooks.abandon = [this] { ++abandons; };
+    return hooks;
+  }
+  // Through the same path the transfer uses: found by caption, queued, handled in order.
+  bool Post(std::uint32_t wParam, std::uint32_t lParam = 0) {
+    return h.poster.Post(test::kProgressCaption, Notification{test::kProgressMessage, wParam, lParam, {}});
+  }
+  static std::string Text(CProgressDlg& dlg, int id) { return dlg.Control(id)->Text(); }
+};
+
+TEST_F(ProgressDialog, AllChunksCountedButNoDoneClosesAndGivesTheTransferUp) {
+  CProgressDlg dlg(h.windows, Hooks(), 60s);
+  int result = 0;
+  const bool ok =
+      UiScript()
+          .When("window findable and transfer started",
+                [&] { return h.windows.Has("固件下载进度") && starts == 1; },
+                [&] {
+                  ASSERT_TRUE(Post(0, 3));
+                  for (int i = 0; i < 3; ++i) Post(1);
+                })
+          .When("3/3", [&] { return Text(dlg, test::kCounterId) == "3/3"; },
+                [&] { QTest::keyClick(&dlg, Qt::Key_Escape); })
+          .RunDuring([&] { result = dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_EQ(h.boxes.Count(), 0u);
+  EXPECT_EQ(dlg.Control(test::kBarId)->Position(), 3);
+  // Closed before the sensor confirmed the end of the image: the download is given up.
+  EXPECT_EQ(abandons, 1);
+  EXPECT_EQ(dlg.TotalChunks(), 0);
+  EXPECT_FALSE(h.windows.Has("固件下载进度"));
+}
+
+TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
+  CProgressDlg dlg(h.windows, Hooks(100), 60s);
+  int result = 0;
+  const bool ok = UiScript()
+                      .When("started", [&] { return starts == 1; },
+                            [&] {
+                              Post(0, 1);
+                              Post(1);
+                              Post(2);
+                            })
+                      .RunDuring([&] { result = dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(result, kIdCancel);
+  ASSERT_EQ(h.boxes.Count(), 1u);
+  const auto box = h.boxes.Boxes()[0];
+  EXPECT_EQ(box.text, test::kSucceeded);
+  EXPECT_EQ(box.caption, "提示");
+  EXPECT_EQ(box.owner, MessageOwner::ActiveDialog);
+  EXPECT_TRUE(dlg.Finished());
+  EXPECT_EQ(abandons, 0);
+}
+
+TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+    CProgressDlg dlg(h.windows, Hooks(), 60s);
+    int result = 0;
+    const bool ok = UiScript()
+                        .When("started", [&] { return dlg.IsRunning() && starts > 0; },
+                              [&] { QTest::keyClick(&dlg, key); })
+                        .RunDuring([&] { result = dlg.RunModal(); });
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(result, key == Qt::Key_Escape ? kIdCancel : kIdOk);
+    EXPECT_EQ(Text(dlg, test::kCounterId), "0/0");
+  }
+  EXPECT_EQ(abandons, 2);
+  EXPECT_EQ(h.boxes.Count(), 0u);
+}
+
+TEST_F(ProgressDialog, StalledTransferSaysSoRecoversOnProgressAndLetsTheOperatorLeave) {
+  CProgressDlg dlg(h.windows, Hooks(), 10s);
+  dlg.SetStallLimit(80ms);
+  EXPECT_EQ(dlg.StallLimit(), 80ms);
+  int result = 0;
+  const bool ok =
+      UiScript()
+          .When("started", [&] { return starts == 1; },
+                [&] {
+                  Post(0, 3);
+                  Post(1);
+                })
+          .WaitFor("stalled at 1/3", [&] { return dlg.Stalled(); })
+          .Do([&] {
+            EXPECT_EQ(Text(dlg, test::kCounterId), test::kStalledCounter);
+            EXPECT_EQ(Text(dlg, test::kRateLineId), test::kStalledLine);
+            Post(1);  // the sensor answers after all
+          })
+          .WaitFor("counting again", [&] { return Text(dlg, test::kCounterId) == "2/3"; })
+          .Do([&] {
+            EXPECT_FALSE(dlg.Stalled());
+            EXPECT_NE(Text(dlg, test::kRateLineId), test::kStalledLine);
+            QTest::keyClick(&dlg, Qt::Key_Escape);  // due again: refused
+            EXPECT_TRUE(dlg.IsRunning());
+          })
+          .WaitFor("stalled at 2/3", [&] { return dlg.Stalled(); })
+          .Do([&] { QTest::keyClick(&dlg, Qt::Key_Escape); })
+          .RunDuring([&] { result = dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(result, kIdCancel);
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kCannotLeave}));
+  EXPECT_EQ(abandons, 1);
+}
+
+TEST_F(ProgressDialog, SpeedLineShowsAPlaceholderThenFiguresAtMostOnceASecond) {
+  CProgressDlg dlg(h.windows, Hooks(2000), 60s);
+  ProgressRecorder seen;
+  seen.Attach(dlg);
+  auto lastPost = std::chrono::steady_clock::now();
+  const bool ok = UiScript()
+                      .When("started", [&] { return starts == 1; },
+                            [&] {
+                              Post(0, 9);
+                              Post(1);
+                            })
+                      .WaitFor("first figures", [&] { return seen.rateChanges.size() >= 2; })
+                      // A slow transfer: a chunk every 200 ms until the line has changed once more.
+                      .WaitFor("second figures",
+                               [&] {
+                                 const auto now = std::chrono::steady_clock::now();
+                                 if (dlg.DoneChunks() < 9 && now - lastPost >= 200ms) {
+                                   lastPost = now;
+                                   Post(1);
+                                 }
+                                 return seen.rateChanges.size() >= 3;
+                               })
+                      .Do([&] { dlg.EndDialog(kIdCancel); })
+                      .RunDuring([&] { dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  ASSERT_GE(seen.rateChanges.size(), 3u);
+  EXPECT_EQ(seen.rateChanges[0].text, "-- KB/s，剩余 --:--");
+  const std::regex figures(R"(\d+\.\d KB/s，剩余 \d\d:\d\d)");
+  for (std::size_t i = 1; i < seen.rateChanges.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(seen.rateChanges[i].text, figures)) << seen.rateChanges[i].text;
+    if (i >= 2) {
+      EXPECT_GE(seen.rateChanges[i].at - seen.rateChanges[i - 1].at, 1s);
+    }
+  }
+}
+
+TEST_F(ProgressDialog, RefusedStartEndsTheRunAtOnce) {
+  startAnswer = FirmwareLoadResult::Empty;
+  CProgressDlg dlg(h.windows, Hooks(), 60s);
+  EXPECT_FALSE(dlg.StartResult().has_value());
+  EXPECT_EQ(dlg.RunModal(), kIdCancel);
+  EXPECT_EQ(dlg.StartResult(), FirmwareLoadResult::Empty);
+  EXPECT_FALSE(h.windows.Has("固件下载进度"));
+  EXPECT_EQ(abandons, 0);
+}
+
+TEST_F(ProgressDialog, UnknownParameterAndMissingControlsAreReported) {
+  DialogTemplate withoutCounter = ProgressDialogTemplate();
+  ASSERT_TRUE(RemoveControl(withoutCounter, test::kCounterId));
+  CProgressDlg dlg(h.windows, Hooks(), 60s, withoutCounter);
+  dlg.OnProgress(0, 3);
+  dlg.OnProgress(1, 0);
+  dlg.OnProgress(7, 0);
+  EXPECT_EQ(dlg.TotalChunks(), 0);
+  EXPECT_EQ(dlg.DoneChunks(), 0);
+  EXPECT_EQ(dlg.Control(test::kBarId)->RangeMax(), 100);  // untouched
+  EXPECT_EQ(dlg.Control(test::kBarId)->Position(), 0);
+  const auto boxes = h.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].text, "Progress或Static对象不存在");
+  EXPECT_EQ(boxes[1].text, "Progress或Static对象不存在");
+  EXPECT_EQ(boxes[2].text, "Progress非法参数");
+  for (const auto& box : boxes) {
+    EXPECT_EQ(box.caption, "");  // the application's name
+    EXPECT_EQ(box.owner, MessageOwner::ActiveDialog);
+  }
+}
+
+TEST_F(ProgressDialog, MissingBarKeepsTheWindowOpenOnCancel) {
+  DialogTemplate withoutBar = ProgressDialogTemplate();
+  ASSERT_TRUE(RemoveControl(withoutBar, test::kBarId));
+  CProgressDlg dlg(h.windows, Hooks(), 60s, withoutBar);
+  const bool ok = UiScript()
+                      .When("started", [&] { return starts == 1; },
+                            [&] {
+                              QTest::keyClick(&dlg, Qt::Key_Escape);
+                              EXPECT_TRUE(dlg.IsRunning());
+                              dlg.EndDialog(kIdCancel);
+                            })
+                      .RunDuring([&] { dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"Progress对象不存在"}));
+}
+
+}  // namespace
+}  // namespace varnel
