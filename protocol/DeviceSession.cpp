@@ -135,8 +135,10 @@ void DeviceSession::SendFactoryResetRequest() { Send(MakeFactoryResetRequest());
 void DeviceSession::SendRestartRequest() { Send(MakeRestartRequest()); }
 
 void DeviceSession::CardPollTick() {
-  // A silent sensor keeps the gate taken: the ticks wait here instead of piling up requests.
-  cardReadGate_.Acquire();
+  // A silent sensor keeps the gate taken: the ticks wait here instead of piling
+  // up requests, one read per deadline at most. A late reply to the lost read
+  // finds the gate free again and leaves it at 1.
+  if (!cardReadGate_.TryAcquireFor(kCardReplyDeadline)) lostCardReads_.fetch_add(1);
   Send(MakeReadRequest(CMD_CARD_READ));
 }
 

@@ -30,6 +30,10 @@ class DeviceSession {
  public:
   static constexpr std::chrono::milliseconds kIdentityDelay{500};
   static constexpr std::chrono::milliseconds kCardPollPeriod{100};
+  // How long a poll tick waits for the reply to the card read before it. A reply
+  // lost on a noisy line would otherwise keep the gate taken while the sensor
+  // goes on answering everything else, and the search would show a stale card.
+  static constexpr std::chrono::milliseconds kCardReplyDeadline{1000};
 
   // startReader starts the thread that feeds receiver (the link's reader).
   DeviceSession(FrameSender& sender, FrameReceiver& receiver, std::function<void()> startReader,
@@ -65,12 +69,17 @@ class DeviceSession {
   void SendRestartRequest();
 
   // The card poll. StartCardPoll, StopCardPoll and IsCardPollRunning: UI thread.
-  void CardPollTick();  // the poll timer's routine: take the gate, send 0x30
+  // The poll timer's routine: take the gate, send 0x30. When the reply to the
+  // read before does not come within kCardReplyDeadline, that read counts as
+  // lost and this one goes out all the same.
+  void CardPollTick();
   void StartCardPoll();  // an existing poll is left running
   // Kills the poll timer, releases the gate (a tick waiting on it sends one last
   // 0x30 and returns), then joins the timer's thread. Nothing when none runs.
   void StopCardPoll();
   bool IsCardPollRunning() const { return cardPollTimer_ != nullptr; }
+  // Card reads given up for lost by a poll tick since construction.
+  std::uint64_t LostCardReads() const { return lostCardReads_.load(); }
 
   // The link watch: whether a keep-alive reply arrived since the last call; clears it.
   bool TakeKeepAliveAnswered() { return keepAliveAnswered_.exchange(false); }
@@ -105,6 +114,7 @@ class DeviceSession {
   std::uint8_t nextQuery_ = CMD_FIRMWARE_VERSION;  // reader thread only
   std::atomic<bool> keepAliveAnswered_{false};     // set by the reader, taken by the link watch
   CountingSemaphore cardReadGate_{1, 1};           // at most one poll-driven card read outstanding
+  std::atomic<std::uint64_t> lostCardReads_{0};    // counted on the poll timer's thread, read anywhere
   bool linkStarted_ = false;                       // UI thread only
   std::unique_ptr<HighResTimer> identityTimer_;    // UI thread only
   std::unique_ptr<HighResTimer> cardPollTimer_;    // UI thread only

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the whole suite, then the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the fuzz targets for a
-# bounded time. Exits non-zero on the first failure.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the tests without Qt under
+# ThreadSanitizer, then the fuzz targets for a bounded time. Exits non-zero on
+# the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -28,6 +29,10 @@ ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" \
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
   run_suite asan
+# ThreadSanitizer over every test that runs without Qt (link, platform,
+# protocol, faults, soak and the rest): the reader, timer and caller threads meet there.
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+  run_suite tsan
 
 stage "fuzz targets (bounded)"
 cmake --preset fuzz >/dev/null
