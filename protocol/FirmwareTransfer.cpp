@@ -110,7 +110,12 @@ void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
       case CMD_OTA_BEGIN: step = CMD_OTA_FILE_INFO; break;
       case CMD_OTA_FILE_INFO: step = CMD_OTA_FILE_CHUNK; break;
       case CMD_OTA_FILE_CHUNK: break;  // the step decides what a chunk reply leads to
-      case CMD_OTA_END: step = CMD_OTA_FINISH; break;
+      case CMD_OTA_END:
+        // Chunk statuses are not examined, but this one is the sensor's verdict
+        // on the whole image: a refused image must not be reported as a success.
+        state_.endStatus = reply.length > 0 ? reply.payload[0] : 0;
+        step = CMD_OTA_FINISH;
+        break;
       case CMD_OTA_FINISH: step = CMD_OTA_BEGIN; break;
       default: return;
     }
@@ -126,7 +131,10 @@ void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
         break;
       case CMD_OTA_FINISH:
         Send(MakeOtaFinishRequest());
-        progress.Add(PROGRESS_DONE, 0);
+        if (state_.endStatus == 0)
+          progress.Add(PROGRESS_DONE, 0);
+        else
+          progress.Add(PROGRESS_FAILED, state_.endStatus);
         break;
       case CMD_OTA_BEGIN:
         // The sensor confirmed the finish: the exchange is over, later replies send nothing.

@@ -50,6 +50,7 @@ struct FirmwareTransferState {
   bool lastChunkSent = false;
   std::uint8_t chunkCounter = 0;  // numbers the diagnostic lines; wraps at 256
   std::uint32_t otaStep = 0x70;   // CMD_OTA_BEGIN..CMD_OTA_FINISH
+  std::uint8_t endStatus = 0;     // the sensor's verdict on the whole image, from its end-of-image reply
 };
 
 // Threads: StartFirmwareDownload and AbandonFirmwareTransfer run on the UI

@@ -19,6 +19,8 @@ constexpr std::uint32_t WM_CARD_NUMBER = WM_USER + 103;       // to CVarnelDlg
 constexpr std::uint32_t PROGRESS_TOTAL = 0;
 constexpr std::uint32_t PROGRESS_STEP = 1;
 constexpr std::uint32_t PROGRESS_DONE = 2;
+// The sensor refused the image at its end (lParam: the status it answered).
+constexpr std::uint32_t PROGRESS_FAILED = 3;
 
 // WM_DEVICE_INFO wParam
 constexpr std::uint32_t DEVICE_INFO_APPEND = 0;

@@ -20,8 +20,20 @@ constexpr char kStalledLine[] = "传感器无响应，可关闭窗口";
 
 constexpr std::chrono::seconds kRatePeriod{1};
 
-void ShowChildMessage(const char* text, const char* caption = "") {
+void ShowChildMessage(const std::string& text, const char* caption = "") {
   ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
+}
+
+// The sensor refused the image it received; the words of its status replies.
+std::string RefusedText(std::uint32_t status) {
+  std::string reason;
+  switch (status) {
+    case 1: reason = "无效指令"; break;
+    case 2: reason = "内部错误"; break;
+    case 3: reason = "校验失败"; break;
+    default: reason = "状态 " + std::to_string(status); break;
+  }
+  return "固件下载失败（传感器回复：" + reason + "），请重新下载";
 }
 
 }  // namespace
@@ -81,11 +93,14 @@ void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
     UpdateRateLine(now);
     return;
   }
-  if (wParam == PROGRESS_DONE) {
+  if (wParam == PROGRESS_DONE || wParam == PROGRESS_FAILED) {
     finished_ = true;
     KillTimer(TIMER_STALL_CHECK);
     if (wasStalled) ShowCounter();
-    ShowChildMessage(kSucceeded, "提示");
+    if (wParam == PROGRESS_DONE)
+      ShowChildMessage(kSucceeded, "提示");
+    else
+      ShowChildMessage(RefusedText(lParam), "警告");
     EndDialog(kIdCancel);
     return;
   }

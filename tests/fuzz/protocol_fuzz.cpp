@@ -412,7 +412,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else if (n.wParam == PROGRESS_STEP) {
         ++steps;
       } else {
-        Require(n.wParam == PROGRESS_DONE, "progress code");
+        // The outcome of a finish request: done, or the sensor's refusal with its status.
+        Require(n.wParam == PROGRESS_DONE || (n.wParam == PROGRESS_FAILED && n.lParam != 0), "progress code");
         ++dones;
       }
     }

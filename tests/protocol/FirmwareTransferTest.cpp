@@ -177,11 +177,26 @@ TEST_F(Firmware, AbcFromAFileGivesTheExactFrames) {
   EXPECT_EQ(sender.Last()[5], 0xF3);
 }
 
-TEST_F(Firmware, FailureStatusStillAdvances) {
+TEST_F(Firmware, FailureStatusStillAdvancesButARefusedImageIsNotASuccess) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
   RunToEnd(3);  // every reply says "校验失败"
   EXPECT_EQ(Chunks(), (std::vector<Chunk>{{0, 248}, {248, 248}, {496, 104}}));
   EXPECT_EQ(transfer.State().otaStep, 0x70u);
+  // The end-of-image reply is the sensor's verdict: reported as a failure with its status.
+  using P = std::pair<std::uint32_t, std::uint32_t>;
+  EXPECT_EQ(Progress(), (std::vector<P>{{0, 3}, {1, 0}, {1, 0}, {1, 0}, {3, 3}}));
+}
+
+TEST_F(Firmware, OnlyTheEndOfImageStatusDecidesTheOutcome) {
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(300)), FirmwareLoadResult::Ok);
+  Answer(3);  // F0
+  Answer(2);  // F1 -> first chunk
+  Answer(3);  // first chunk -> last chunk
+  Answer(1);  // last chunk -> F3
+  Answer(0);  // F3 accepted -> F4
+  ASSERT_EQ(sender.Last()[5], 0xF4);
+  using P = std::pair<std::uint32_t, std::uint32_t>;
+  EXPECT_EQ(Progress(), (std::vector<P>{{0, 2}, {1, 0}, {1, 0}, {2, 0}}));
 }
 
 TEST_F(Firmware, RepeatedRepliesFollowTheStepTable) {

@@ -88,6 +88,24 @@ TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
   EXPECT_EQ(abandons, 0);
 }
 
+TEST_F(ProgressDialog, ImageRefusedByTheSensorIsReportedAsAFailure) {
+  CProgressDlg dlg(h.windows, Hooks(100), 60s);
+  const bool ok = UiScript()
+                      .When("started", [&] { return starts == 1; },
+                            [&] {
+                              Post(0, 1);
+                              Post(1);
+                              Post(3, 3);  // the end-of-image reply said "校验失败"
+                            })
+                      .RunDuring([&] { dlg.RunModal(); });
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(h.boxes.Count(), 1u);
+  const auto box = h.boxes.Boxes()[0];
+  EXPECT_EQ(box.text, "固件下载失败（传感器回复：校验失败），请重新下载");
+  EXPECT_EQ(box.caption, "警告");
+  EXPECT_TRUE(dlg.Finished());
+}
+
 TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
   for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
     CProgressDlg dlg(h.windows, Hooks(), 60s);
