@@ -26,9 +26,10 @@ std::wstring ToWide(UINT codePage, std::string_view in) {
 
 std::string FromWide(UINT codePage, const std::wstring& wide) {
   if (wide.empty()) return {};
-  // CP_UTF8 refuses a default character; GBK takes '?'.
-  const char defaultChar = '?';
-  const char* fallback = codePage == CP_UTF8 ? nullptr : &defaultChar;
+  // CP_UTF8 refuses a default character; GBK takes '?'. The default character is read
+  // as a string (a double-byte code page may take two bytes), so it must be terminated.
+  static constexpr char kDefaultChar[] = "?";
+  const char* fallback = codePage == CP_UTF8 ? nullptr : kDefaultChar;
   const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                     fallback, nullptr);
   if (n <= 0) return {};
@@ -38,9 +39,25 @@ std::string FromWide(UINT codePage, const std::wstring& wide) {
   return out;
 }
 
+// Code page 936 holds no character outside the Basic Multilingual Plane. The system
+// would turn each half of a surrogate pair into its own '?'; one character gets one.
+std::wstring OneUnitPerCharacter(std::wstring wide) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < wide.size(); ++i, ++out) {
+    const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                      wide[i + 1] <= 0xDFFF;
+    wide[out] = pair ? L'?' : wide[i];
+    if (pair) ++i;
+  }
+  wide.resize(out);
+  return wide;
+}
+
 }  // namespace
 
-std::string Utf8ToCodePage(std::string_view utf8) { return FromWide(kGbkCodePage, ToWide(CP_UTF8, utf8)); }
+std::string Utf8ToCodePage(std::string_view utf8) {
+  return FromWide(kGbkCodePage, OneUnitPerCharacter(ToWide(CP_UTF8, utf8)));
+}
 
 std::string CodePageToUtf8(std::string_view gbk) { return FromWide(CP_UTF8, ToWide(kGbkCodePage, gbk)); }
 

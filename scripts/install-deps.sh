@@ -12,7 +12,9 @@ packages=(
   fonts-wqy-microhei xvfb xauth
 )
 if [ "${VARNEL_WITH_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64 googletest wine64 wine)
+  # The Windows cross build and its test run (scripts/test-windows.sh): mingw-w64 with
+  # the posix thread model (std::thread, std::mutex), GoogleTest's sources, 64-bit wine.
+  packages+=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 fi
 
 missing=()

@@ -39,4 +39,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --test-dir build/fuzz --output-on-failure --timeout 600
 
+stage "Windows core (mingw-w64 cross build, tests under wine)"
+bash scripts/test-windows.sh
+
 stage "all test stages passed"

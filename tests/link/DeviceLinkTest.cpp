@@ -79,6 +79,7 @@ const ShownMessage kOpenFailed{"打开串口失败！", "错误", MessageButtons
 class DeviceLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!PtyPair::kAvailable) GTEST_SKIP() << test::kNoPtyReason;
     ASSERT_TRUE(pty.ok());
     sink_ = std::tmpfile();
     ASSERT_NE(sink_, nullptr);

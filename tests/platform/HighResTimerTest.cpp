@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +10,13 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace varnel {
 namespace {
@@ -36,7 +44,33 @@ class Latch {
   bool open_ = false;  // guarded by mutex_
 };
 
-// Opens a latch when the thread that called Arm() ends.
+// Tells when the thread that called Arm() has ended.
+#ifdef _WIN32
+// A handle to the thread, which the system signals when the thread ends. (The POSIX way
+// below does not work with mingw-w64's runtime: once a std::async thread has run, a
+// thread_local destructor that locks a mutex corrupts the heap.)
+class ThreadEnd {
+ public:
+  ~ThreadEnd() {
+    if (handle_) CloseHandle(handle_);
+  }
+  void Arm() {
+    handle_ = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    armed_.Open();
+  }
+  bool WaitFor(std::chrono::milliseconds within) {
+    const auto deadline = Clock::now() + within;
+    if (!armed_.WaitFor(within) || !handle_) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return WaitForSingleObject(handle_, static_cast<DWORD>(std::max<long long>(left, 0))) == WAIT_OBJECT_0;
+  }
+
+ private:
+  Latch armed_;
+  HANDLE handle_ = nullptr;  // written by Arm() before armed_ opens, read only after it has
+};
+#else
+// Opens a latch when the thread that set it ends.
 struct ThreadExitSignal {
   Latch* latch = nullptr;
   ~ThreadExitSignal() {
@@ -45,12 +79,22 @@ struct ThreadExitSignal {
 };
 thread_local ThreadExitSignal t_exitSignal;
 
+class ThreadEnd {
+ public:
+  void Arm() { t_exitSignal.latch = &ended_; }
+  bool WaitFor(std::chrono::milliseconds within) { return ended_.WaitFor(within); }
+
+ private:
+  Latch ended_;
+};
+#endif
+
 TEST(HighResTimerTest, OneShotFiresOnceAndItsThreadEndsByItself) {
   std::atomic<int> calls{0};
   Latch fired;
-  Latch threadEnded;
+  ThreadEnd threadEnded;
   HighResTimer timer(HighResTimer::Kind::OneShot, 1ms, [&] {
-    t_exitSignal.latch = &threadEnded;
+    threadEnded.Arm();
     ++calls;
     fired.Open();
   });
@@ -117,14 +161,14 @@ TEST(HighResTimerTest, DestructorWaitsForTheRunningCallback) {
 }
 
 TEST(HighResTimerTest, TimerMayBeDestroyedFromItsOwnCallback) {
-  Latch threadEnded;
+  ThreadEnd threadEnded;
   std::unique_ptr<HighResTimer> timer;
   std::mutex mutex;  // orders the construction before the callback's reset
   Latch done;
   {
     std::lock_guard lock(mutex);
     timer = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, 1ms, [&] {
-      t_exitSignal.latch = &threadEnded;
+      threadEnded.Arm();
       std::lock_guard inner(mutex);
       timer.reset();
       done.Open();

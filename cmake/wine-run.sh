@@ -1,0 +1,30 @@
+#!/bin/sh
+# Runs a cross-built Windows program under wine for ctest: no debug chatter, no
+# window or install dialog (Mono, Gecko), and a wine prefix of the build's own,
+# made on first use.
+#   wine-run.sh <wine prefix> <program.exe> [arguments...]
+set -e
+prefix=$1
+shift
+export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+unset DISPLAY WAYLAND_DISPLAY
+mkdir -p "$(dirname "$prefix")"
+(
+  # One test at a time gets here; the others wait until wine is ready for them.
+  # (What starts here must not inherit the lock: wine's server would hold it for its life.)
+  flock 9
+  if [ ! -f "$prefix/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-  # let that first server go, so the one below is ours
+  fi
+  # Wine's server and its background services outlive the program that starts them
+  # and keep that program's output open: ctest would wait for them to end. So when
+  # no server runs for the prefix, start one, and the services, with no tie to ours.
+  # The server stays 30 s after the last program so that the next test finds it
+  # ready instead of paying wine's start-up again; then it ends by itself.
+  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+) 9>"$prefix.lock"
+exec wine "$@"
