@@ -1,12 +1,6 @@
 // Code-page text on Windows: through UTF-16 with the system's conversions,
 // code page 936 (GBK). A character GBK cannot hold becomes '?'.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32.h"
 
 #include "platform/CodePage.h"
 

@@ -1,12 +1,6 @@
 // The serial ports Windows reports: the value data of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
 // (the device names, COM3 and the like), in the order the registry enumerates them.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32.h"
 
 #include <algorithm>
 #include <cwchar>

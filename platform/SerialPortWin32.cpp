@@ -4,13 +4,7 @@
 // at once with whatever the driver holds (interval time-out MAXDWORD, totals 0),
 // so a read never blocks a writer on the same handle; Read() waits by retrying
 // an empty read after a 1 ms pause, up to its time-out or a CancelRead().
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32.h"
 
 #include <algorithm>
 #include <atomic>

@@ -12,10 +12,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32.h"
 #endif
 
 namespace varnel {

@@ -1,13 +1,7 @@
 // The Windows port list: the serial-port key's values read through a stand-in for
 // RegEnumValueW, then the connect dialog's listing rule on what was read; and, under
 // wine only, one round trip through the real registry.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,10 @@
+#pragma once
+// <windows.h> without the parts that clash with the standard library (min/max)
+// or that the platform layer does not use.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
