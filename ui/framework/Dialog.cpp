@@ -140,6 +140,8 @@ QWidget* Dialog::CreateWidget(const ControlTemplate& source) {
       edit->setReadOnly(source.flags & ControlFlags::ReadOnly);
       if (source.flags & ControlFlags::ReadOnly) ShowAsReadOnly(edit);
       edit->setTabChangesFocus(true);
+      // The platform's edits keep a one-pixel margin; Qt's default of four costs a line in small boxes.
+      edit->document()->setDocumentMargin(1);
       const bool sideways = source.flags & ControlFlags::HScroll;
       edit->setLineWrapMode(sideways ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
       edit->setHorizontalScrollBarPolicy(sideways ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
 
@@ -213,9 +214,13 @@ bool DialogControl::AppendText(const std::string& utf8) {
     QTextCursor cursor = edit->textCursor();
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(ToDocumentText(utf8));
+    // Bring the newest text into view. The empty line after a final line end
+    // needs no row of its own: in a box a few lines high it would push the
+    // first of the lines just appended out of sight.
+    if (cursor.atBlockStart() && cursor.block().previous().isValid())
+      cursor.movePosition(QTextCursor::PreviousCharacter);
     edit->setTextCursor(cursor);
     edit->ensureCursorVisible();
-    edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
     return true;
   }
   if (QLineEdit* edit = LineEdit()) {
