@@ -14,27 +14,12 @@
 
 #include "ledger/RegistrationLedger.h"
 #include "platform/MessageBox.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace varnel::test {
 
 namespace fs = std::filesystem;
 
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons;
-  MessageOwner owner;
-};
-
-class RecordingPresenter final : public MessagePresenter {
- public:
-  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
-                     MessageOwner owner) override {
-    shown.push_back({text, caption, buttons, owner});
-    return MessageAnswer::Ok;
-  }
-  std::vector<ShownMessage> shown;  // owned by the test's thread
-};
 
 inline void WriteBytes(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -69,18 +54,19 @@ class LedgerTest : public ::testing::Test {
 
   // Expects exactly one warning box with text since the last check, and forgets it.
   void ExpectWarning(const std::string& text) {
-    ASSERT_EQ(messages_.shown.size(), 1u) << "expected the single warning " << text;
-    const ShownMessage& shown = messages_.shown.front();
+    const std::vector<ShownMessage> all = messages_.Shown();
+    ASSERT_EQ(all.size(), 1u) << "expected the single warning " << text;
+    const ShownMessage& shown = all.front();
     EXPECT_EQ(shown.text, text);
     EXPECT_EQ(shown.caption, "警告");
     EXPECT_EQ(shown.buttons, MessageButtons::Ok);
     EXPECT_EQ(shown.owner, MessageOwner::ActiveDialog);
-    messages_.shown.clear();
+    messages_.Clear();
   }
 
   void ExpectNoMessage() {
-    for (const ShownMessage& shown : messages_.shown) ADD_FAILURE() << "unexpected message " << shown.text;
-    messages_.shown.clear();
+    for (const ShownMessage& shown : messages_.Shown()) ADD_FAILURE() << "unexpected message " << shown.text;
+    messages_.Clear();
   }
 
   // The names in the test's folder, to see that nothing was left behind.
@@ -93,7 +79,7 @@ class LedgerTest : public ::testing::Test {
 
   fs::path previous_;
   fs::path root_;
-  RecordingPresenter messages_;
+  MessageRecorder messages_;
   RegistrationLedger ledger_;
 };
 

@@ -20,6 +20,8 @@
 #include "tests/link/WireFrames.h"
 #include "tests/platform/PtyPair.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/support/TrafficCapture.h"
 
 namespace varnel {
 namespace {
@@ -28,50 +30,11 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::Bytes;
 using test::PtyPair;
+using test::FrameLog;
 using test::SeenFrame;
 using test::SimProcess;
 using test::WireFrame;
 
-class CountingPresenter final : public MessagePresenter {
- public:
-  MessageAnswer Show(const std::string&, const std::string&, MessageButtons, MessageOwner) override {
-    shown_.fetch_add(1);
-    return MessageAnswer::Ok;
-  }
-  int Shown() const { return shown_.load(); }
-
- private:
-  std::atomic<int> shown_{0};
-};
-
-// Frames handed over on the reader thread, waited for on the test thread.
-class FrameLog {
- public:
-  void Add(const LinkFrame& f) {
-    {
-      std::lock_guard lock(mutex_);
-      frames_.push_back(SeenFrame::From(f));
-    }
-    cv_.notify_all();
-  }
-  bool WaitFor(std::size_t count, std::chrono::milliseconds within) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, within, [&] { return frames_.size() >= count; });
-  }
-  std::size_t Count() {
-    std::lock_guard lock(mutex_);
-    return frames_.size();
-  }
-  std::vector<SeenFrame> Frames() {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<SeenFrame> frames_;  // guarded by mutex_
-};
 
 template <typename Pred>
 bool WaitUntil(Pred pred, std::chrono::milliseconds within) {
@@ -118,29 +81,17 @@ class PortName {
 class LinkReplugTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sink_ = std::tmpfile();
-    ASSERT_NE(sink_, nullptr);
-    SetTrafficSink(sink_);
-    SetMessagePresenter(&boxes);
+    ASSERT_TRUE(dump_.Ok());
     receiver.SetDumpEnabled(false);
     receiver.SetFrameHandler([this](const LinkFrame& f) { log.Add(f); });
   }
   void TearDown() override {
     link.Stop();
-    SetMessagePresenter(nullptr);
-    SetTrafficSink(nullptr);
-    if (sink_) std::fclose(sink_);
   }
 
   // How many "SendData" dumps the trace holds.
   std::size_t SendDumps() {
-    std::fflush(sink_);
-    std::rewind(sink_);
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, sink_)) > 0) text.append(chunk, n);
-    std::fseek(sink_, 0, SEEK_END);
+    const std::string text = dump_.Text();
     std::size_t count = 0;
     for (auto at = text.find("[Desc ] SendData"); at != std::string::npos; at = text.find("[Desc ] SendData", at + 1)) {
       ++count;
@@ -153,13 +104,13 @@ class LinkReplugTest : public ::testing::Test {
     link.SendData(keepAlive);
   }
 
-  CountingPresenter boxes;
+  test::MessageRecorder boxes;
   FrameReceiver receiver;
   FrameLog log;
   DeviceLink link{receiver};
 
  private:
-  std::FILE* sink_ = nullptr;
+  test::TrafficCapture dump_;
 };
 
 // Keep-alive request as the sensor sees it: BB BB BB BB 01 7F 01 00 01 + crc.
@@ -194,7 +145,7 @@ TEST_F(LinkReplugTest, ReopensTheSameNameDropsTheHalfFrameAndSaysSoOnce) {
   PtyPair stranger;
   ASSERT_TRUE(stranger.ok());
   EXPECT_FALSE(link.OpenPort(stranger.path(), 115200));  // its own box and stderr line
-  EXPECT_EQ(boxes.Shown(), 1);
+  EXPECT_EQ(boxes.Shown().size(), 1u);
   // Let several reopen attempts fail against the dead device (a stretch of
   // time is what is being tested here, not a wait for an event).
   std::this_thread::sleep_for(4 * DeviceLink::kReopenInterval);
@@ -227,7 +178,7 @@ TEST_F(LinkReplugTest, ReopensTheSameNameDropsTheHalfFrameAndSaysSoOnce) {
   EXPECT_NE(err.find(back), std::string::npos) << err;
   EXPECT_EQ(err.find(lost), err.rfind(lost)) << "one line per attempt:\n" << err;
   EXPECT_EQ(err.find(back), err.rfind(back)) << err;
-  EXPECT_EQ(boxes.Shown(), 1) << "a box for the lost port";
+  EXPECT_EQ(boxes.Shown().size(), 1u) << "a box for the lost port";
   link.Stop();  // before the ptys go, or their hang-up is reported once more
 }
 
@@ -257,7 +208,7 @@ TEST_F(LinkReplugTest, StopWhileThePortIsGoneReturnsPromptly) {
   PtyPair next;
   ASSERT_TRUE(next.ok());
   EXPECT_TRUE(link.OpenPort(next.path(), 115200));
-  EXPECT_EQ(boxes.Shown(), 0);
+  EXPECT_EQ(boxes.Shown().size(), 0u);
 }
 
 TEST_F(LinkReplugTest, ReaderStartedBeforeAnyPortPicksUpTheOpenedOne) {
@@ -324,7 +275,7 @@ TEST_F(LinkReplugTest, SimulatorUnplugCostsNoProcessorTimeAndReplugResumesTheExc
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("varnel: lost the port " + sim.LinkPath()), std::string::npos) << err;
   EXPECT_NE(err.find("varnel: the port " + sim.LinkPath() + " is back"), std::string::npos) << err;
-  EXPECT_EQ(boxes.Shown(), 0);
+  EXPECT_EQ(boxes.Shown().size(), 0u);
   link.Stop();  // before the simulator goes, or its hang-up is reported once more
 }
 

@@ -12,6 +12,8 @@
 #include "platform/MessageBox.h"
 #include "tests/link/WireFrames.h"
 #include "tests/platform/PtyPair.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/support/TrafficCapture.h"
 
 namespace varnel {
 namespace {
@@ -20,59 +22,13 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using test::Concat;
 using test::PtyPair;
+using test::FrameLog;
 using test::SeenFrame;
 using test::WireFrame;
 
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons;
-  MessageOwner owner;
-  bool operator==(const ShownMessage&) const = default;
-};
 
-class RecordingPresenter final : public MessagePresenter {
- public:
-  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
-                     MessageOwner owner) override {
-    std::lock_guard lock(mutex_);
-    shown_.push_back({text, caption, buttons, owner});
-    return MessageAnswer::Ok;
-  }
-  std::vector<ShownMessage> Shown() {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
 
- private:
-  std::mutex mutex_;
-  std::vector<ShownMessage> shown_;  // guarded by mutex_
-};
-
-// Frames handed over on the reader thread, waited for on the test thread.
-class FrameLog {
- public:
-  void Add(const LinkFrame& f) {
-    {
-      std::lock_guard lock(mutex_);
-      frames_.push_back(SeenFrame::From(f));
-    }
-    cv_.notify_all();
-  }
-  bool WaitFor(std::size_t count, std::chrono::milliseconds within = 10s) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, within, [&] { return frames_.size() >= count; });
-  }
-  std::vector<SeenFrame> Frames() {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::vector<SeenFrame> frames_;  // guarded by mutex_
-};
+using test::ShownMessage;
 
 const ShownMessage kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
 
@@ -81,37 +37,23 @@ class DeviceLinkTest : public ::testing::Test {
   void SetUp() override {
     if (!PtyPair::kAvailable) GTEST_SKIP() << test::kNoPtyReason;
     ASSERT_TRUE(pty.ok());
-    sink_ = std::tmpfile();
-    ASSERT_NE(sink_, nullptr);
-    SetTrafficSink(sink_);
-    SetMessagePresenter(&presenter);
+    ASSERT_TRUE(dump_.Ok());
     receiver.SetFrameHandler([this](const LinkFrame& f) { log.Add(f); });
   }
   void TearDown() override {
     link.Stop();
-    SetMessagePresenter(nullptr);
-    SetTrafficSink(nullptr);
-    if (sink_) std::fclose(sink_);
   }
 
-  std::string Dumped() {
-    std::fflush(sink_);
-    std::rewind(sink_);
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, sink_)) > 0) text.append(chunk, n);
-    return text;
-  }
+  std::string Dumped() { return dump_.Text(); }
 
   PtyPair pty;
-  RecordingPresenter presenter;
+  test::MessageRecorder presenter;
   FrameReceiver receiver;
   FrameLog log;
   DeviceLink link{receiver};
 
  private:
-  std::FILE* sink_ = nullptr;
+  test::TrafficCapture dump_;
 };
 
 const std::string kKeepAliveDump =

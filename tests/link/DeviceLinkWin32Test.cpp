@@ -11,37 +11,13 @@
 
 #include "link/TrafficDump.h"
 #include "platform/MessageBox.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/support/TrafficCapture.h"
 
 namespace varnel {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons;
-  MessageOwner owner;
-  bool operator==(const ShownMessage&) const = default;
-};
-
-class RecordingPresenter final : public MessagePresenter {
- public:
-  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
-                     MessageOwner owner) override {
-    std::lock_guard lock(mutex_);
-    shown_.push_back({text, caption, buttons, owner});
-    return MessageAnswer::Ok;
-  }
-  std::vector<ShownMessage> Shown() {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<ShownMessage> shown_;  // guarded by mutex_
-};
+using test::ShownMessage;
 
 const ShownMessage kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
 
@@ -53,39 +29,20 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 class DeviceLinkWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    sinkPath_ = fs::temp_directory_path() / ("varnel-dump-" + std::to_string(random()) + ".txt");
-    sink_ = std::fopen(sinkPath_.string().c_str(), "w+b");
-    ASSERT_NE(sink_, nullptr);
-    SetTrafficSink(sink_);
-    SetMessagePresenter(&presenter);
+    ASSERT_TRUE(dump_.Ok());
   }
   void TearDown() override {
     link.Stop();
-    SetMessagePresenter(nullptr);
-    SetTrafficSink(nullptr);
-    if (sink_) std::fclose(sink_);
-    std::error_code ignored;
-    fs::remove(sinkPath_, ignored);
   }
 
-  std::string Dumped() {
-    std::fflush(sink_);
-    std::rewind(sink_);
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, sink_)) > 0) text.append(chunk, n);
-    return text;
-  }
+  std::string Dumped() { return dump_.Text(); }
 
-  RecordingPresenter presenter;
+  test::MessageRecorder presenter;
   FrameReceiver receiver;
   DeviceLink link{receiver};
 
  private:
-  fs::path sinkPath_;
-  std::FILE* sink_ = nullptr;
+  test::TrafficCapture dump_;
 };
 
 TEST_F(DeviceLinkWin32, MissingPortShowsTheMessageAndALaterAttemptIsTriedAgain) {

@@ -8,6 +8,7 @@
 
 #include "link/TrafficDump.h"
 #include "tests/link/WireFrames.h"
+#include "tests/support/TrafficCapture.h"
 
 namespace varnel {
 namespace {
@@ -26,33 +27,18 @@ Bytes Filled(std::size_t count, std::uint8_t first) {
 class FrameReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sink_ = std::tmpfile();
-    ASSERT_NE(sink_, nullptr);
-    SetTrafficSink(sink_);
+    ASSERT_TRUE(dump_.Ok());
     receiver.SetFrameHandler([this](const LinkFrame& f) { seen.push_back(SeenFrame::From(f)); });
   }
-  void TearDown() override {
-    SetTrafficSink(nullptr);
-    if (sink_) std::fclose(sink_);
-  }
-
   void Feed(const Bytes& bytes) { receiver.Feed(bytes.data(), bytes.size()); }
 
-  std::string Dumped() {
-    std::fflush(sink_);
-    std::rewind(sink_);
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, sink_)) > 0) text.append(chunk, n);
-    return text;
-  }
+  std::string Dumped() { return dump_.Text(); }
 
   FrameReceiver receiver;
   std::vector<SeenFrame> seen;
 
  private:
-  std::FILE* sink_ = nullptr;
+  test::TrafficCapture dump_;
 };
 
 TEST_F(FrameReceiverTest, EmptyPayloadFrameCompletesWithItsTenthByte) {

@@ -1,7 +1,10 @@
 #pragma once
 // Builds wire frames for tests on their own (bitwise CRC-16/MODBUS), so the
 // receiver is checked against bytes it did not produce itself.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,35 @@ struct SeenFrame {
     return {f.preamble, f.aux, f.code, Bytes(f.payload, f.payload + f.length), f.crc};
   }
   bool operator==(const SeenFrame&) const = default;
+};
+
+// Frames handed over on the reader thread, waited for on the test thread.
+class FrameLog {
+ public:
+  void Add(const LinkFrame& f) {
+    {
+      std::lock_guard lock(mutex_);
+      frames_.push_back(SeenFrame::From(f));
+    }
+    cv_.notify_all();
+  }
+  bool WaitFor(std::size_t count, std::chrono::milliseconds within = std::chrono::seconds(10)) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, within, [&] { return frames_.size() >= count; });
+  }
+  std::size_t Count() {
+    std::lock_guard lock(mutex_);
+    return frames_.size();
+  }
+  std::vector<SeenFrame> Frames() {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<SeenFrame> frames_;  // guarded by mutex_
 };
 
 }  // namespace varnel::test

@@ -156,7 +156,7 @@ TEST_F(Firmware, ImagesOfEverySizeClass) {
     EXPECT_EQ(transfer.State().otaStep, 0x70u);
     EXPECT_FALSE(transfer.State().active);
   }
-  EXPECT_THAT(boxes.All(), IsEmpty());
+  EXPECT_THAT(boxes.Shown(), IsEmpty());
 }
 
 TEST_F(Firmware, AbcFromAFileGivesTheExactFrames) {
@@ -326,7 +326,7 @@ TEST_F(Firmware, NoProgressWindowTheExchangeGoesOn) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
   RunToEnd();
   EXPECT_EQ(Chunks().size(), 3u);
-  const auto shown = boxes.All();
+  const auto shown = boxes.Shown();
   ASSERT_EQ(shown.size(), 5u);  // total, three steps, done
   for (const Shown& s : shown) {
     EXPECT_EQ(s.text, "找不到CProgressDlg对象");

@@ -113,7 +113,7 @@ TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {
   };
   EXPECT_THAT(lines, ElementsAreArray({with(fw, " : V1.0.12\r\n"), with(hw, " : V2.1.0\r\n"),
                                        with(sn, " S/N : 19-07-E2E42\r\n")}));
-  EXPECT_TRUE(boxes.All().empty());
+  EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
@@ -142,7 +142,7 @@ TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
   }
   EXPECT_EQ(total, 265);  // 65536 bytes in 248-byte chunks
   EXPECT_EQ(steps, 265);
-  EXPECT_TRUE(boxes.All().empty());  // every status was 0 ("设置成功" boxes are not shown for firmware steps)
+  EXPECT_TRUE(boxes.Shown().empty());  // every status was 0 ("设置成功" boxes are not shown for firmware steps)
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "link/LinkFrame.h"
 #include "platform/MessageBox.h"
 #include "protocol/Notifications.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace varnel::test {
 
@@ -120,34 +121,9 @@ class RecordingPoster final : public NotificationPoster {
   std::vector<Posted> posted_;     // guarded by mutex_
 };
 
-struct Shown {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons;
-  MessageOwner owner;
-};
+using Shown = ShownMessage;
 
-// Records each box and answers it at once; installed for the life of the object.
-class RecordingPresenter final : public MessagePresenter {
- public:
-  RecordingPresenter() { SetMessagePresenter(this); }
-  ~RecordingPresenter() override { SetMessagePresenter(nullptr); }
-
-  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
-                     MessageOwner owner) override {
-    std::lock_guard lock(mutex_);
-    shown_.push_back(Shown{text, caption, buttons, owner});
-    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-  }
-  std::vector<Shown> All() const {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Shown> shown_;  // guarded by mutex_
-};
+using RecordingPresenter = MessageRecorder;
 
 // A reply frame as the receiver hands it over: the payload buffer beyond
 // length is filled with stale bytes, as after an earlier, longer frame.
