@@ -105,6 +105,11 @@ void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
   {
     std::lock_guard lock(mutex_);
     if (!state_.active) return;  // nothing started, finished, or abandoned
+    // Until the begin request is answered, a reply can only be a late one from
+    // the exchange before (the finish reply of a download just completed): it
+    // must neither move nor end this one.
+    if (!state_.beginAnswered && CommandOf(reply.code) != CMD_OTA_BEGIN) return;
+    state_.beginAnswered = true;
     std::uint32_t& step = state_.otaStep;
     switch (CommandOf(reply.code)) {
       case CMD_OTA_BEGIN: step = CMD_OTA_FILE_INFO; break;

@@ -43,6 +43,7 @@ std::uint32_t OtaChunkCount(std::uint32_t size);
 // A copy of the transfer record, for tests and diagnostics.
 struct FirmwareTransferState {
   bool active = false;          // a download has started and has not finished or been abandoned
+  bool beginAnswered = false;   // the reply to this download's begin request has come
   std::uint32_t imageSize = 0;
   std::uint32_t remaining = 0;  // image bytes not yet sent in a chunk
   std::uint32_t offset = 0;     // image offset of the next chunk

@@ -232,6 +232,23 @@ TEST_F(Firmware, SecondDownloadAfterACompleteOne) {
                      "start first Ota file chunk 0\nOta file chunk 1\nlast Ota file chunk 2\n");
 }
 
+TEST_F(Firmware, LateRepliesOfTheExchangeBeforeDoNotDisturbANewDownload) {
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
+  for (int i = 0; i < 4; ++i) Answer();  // F0, F1, the chunk, F3: the finish request is out
+  ASSERT_EQ(sender.Last()[5], 0xF4);
+  sender.Clear();
+  poster.Clear();
+  // The operator starts again before the sensor has answered the finish request.
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
+  transfer.OnOtaReply(Reply(0xF4, {0}));  // the late answer to the first download
+  transfer.OnOtaReply(Reply(0xF2, {0}));
+  EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0}));
+  EXPECT_TRUE(transfer.State().active);
+  RunToEnd();
+  EXPECT_EQ(Chunks(), (std::vector<Chunk>{{0, 248}, {248, 248}, {496, 104}}));
+  EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{2, 0}));
+}
+
 TEST_F(Firmware, DownloadAfterAnInterruptedOne) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(1000)), FirmwareLoadResult::Ok);
   Answer();
