@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/LinkFrame.h"
+#include "tests/support/FrameRecorder.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/UiHarness.h"
 #include "ui/ConnectDlg.h"
@@ -21,34 +22,7 @@
 
 namespace varnel::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Keeps the wire bytes of every frame sent, from any thread.
-class WireRecorder final : public FrameSender {
- public:
-  void SendData(LinkFrame& frame) override {
-    std::uint8_t wire[kLinkMaxWireFrame];
-    const std::size_t n = SerialiseFrame(frame, wire);
-    std::lock_guard lock(mutex_);
-    frames_.emplace_back(wire, wire + n);
-  }
-  std::vector<Bytes> Frames() const {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
-  std::size_t Count() const {
-    std::lock_guard lock(mutex_);
-    return frames_.size();
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    frames_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;  // guards frames_
-  std::vector<Bytes> frames_;
-};
+using WireRecorder = RecordingSender;
 
 // Command byte and payload of a recorded frame.
 inline std::uint8_t CodeOf(const Bytes& frame) { return frame.at(5); }
