@@ -177,16 +177,24 @@ void OnSerialNumberReply(ReplyTargets targets, const std::uint8_t* payload, std:
                      FormatSerialNumberLine(payload[0], payload[1], std::string_view(text, textLength)));
 }
 
-void OnNodeAddressReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
+namespace {
+
+// The one-byte settings replies: store byte 0 in its field, then tell the window.
+void StoreSettingByte(ReplyTargets targets, std::atomic<std::uint8_t>& field, const std::uint8_t* payload,
+                      std::size_t length) {
   if (length < 1) return;
-  targets.settings.serialNodeAddress.store(payload[0]);
+  field.store(payload[0]);
   PostSettingsRefresh(targets.poster);
 }
 
+}  // namespace
+
+void OnNodeAddressReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
+  StoreSettingByte(targets, targets.settings.serialNodeAddress, payload, length);
+}
+
 void OnSerialBaudReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
-  if (length < 1) return;
-  targets.settings.serialBaudCode.store(payload[0]);
-  PostSettingsRefresh(targets.poster);
+  StoreSettingByte(targets, targets.settings.serialBaudCode, payload, length);
 }
 
 void OnCanIdReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
@@ -197,9 +205,7 @@ void OnCanIdReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t
 }
 
 void OnCanRateReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
-  if (length < 1) return;
-  targets.settings.canRateCode.store(payload[0]);
-  PostSettingsRefresh(targets.poster);
+  StoreSettingByte(targets, targets.settings.canRateCode, payload, length);
 }
 
 void OnCardReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {

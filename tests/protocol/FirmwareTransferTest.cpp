@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/protocol/Recorders.h"
+#include "tests/support/TrafficCapture.h"
 
 namespace varnel::test {
 namespace {
@@ -80,16 +81,7 @@ class Firmware : public ::testing::Test {
     return image;
   }
 
-  std::string Lines() const {
-    std::fflush(diagnostics);
-    std::rewind(diagnostics);
-    std::string text;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, diagnostics)) > 0) text.append(buffer, n);
-    std::fseek(diagnostics, 0, SEEK_END);
-    return text;
-  }
+  std::string Lines() const { return ReadWholeStream(diagnostics); }
 
   // Progress as (wParam, lParam) pairs, all to the progress dialog.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> Progress() const {

@@ -11,6 +11,19 @@
 
 namespace varnel::test {
 
+// Everything written to a stream opened for update, read back from its start;
+// the stream is left at its end for further writes.
+inline std::string ReadWholeStream(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  std::fseek(file, 0, SEEK_END);
+  return text;
+}
+
 class TrafficCapture {
  public:
   TrafficCapture() {
@@ -34,15 +47,7 @@ class TrafficCapture {
 
   // Everything dumped so far.
   std::string Text() {
-    if (!file_) return {};
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0) text.append(chunk, n);
-    std::fseek(file_, 0, SEEK_END);
-    return text;
+    return file_ ? ReadWholeStream(file_) : std::string();
   }
 
  private:
