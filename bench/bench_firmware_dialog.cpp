@@ -125,7 +125,7 @@ void BM_FirmwareDialog64KiB_Paced115200(benchmark::State& state) {
     const double seconds = std::chrono::duration<double>(*doneAt - pressed).count();
     state.SetIterationTime(seconds);
     total += seconds;
-    // The sensor's reply to the finish request comes after PROGRESS_DONE.
+    // The sensor stores the image as it answers the end of image; the verdict waited for its finish answer.
     const bool arrived = gRig->sim.WaitForState([](auto s) { return s["ota"] == "idle"; });
     if (!arrived || ReadAll(Rig::ReceivedPath()) != gImage ||
         gRig->boxes.Texts() != std::vector<std::string>{"固件下载成功，请重启传感器"}) {

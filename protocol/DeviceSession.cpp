@@ -160,6 +160,7 @@ void DeviceSession::StopCardPoll() {
 void DeviceSession::Shutdown() {
   StopCardPoll();
   identityTimer_.reset();
+  firmware_.Shutdown();
 }
 
 // --- The process-wide session -------------------------------------------------

@@ -92,7 +92,8 @@ class DeviceSession {
   void AbandonFirmwareTransfer() { firmware_.AbandonFirmwareTransfer(); }
   FirmwareTransfer& Firmware() { return firmware_; }
 
-  // Stops both timers and waits for their threads. UI thread; before the link stops at exit.
+  // Stops both timers and the firmware transfer's watchdog, and waits for their
+  // threads. UI thread; before the link stops at exit.
   void Shutdown();
 
   SensorSettings& Settings() { return settings_; }

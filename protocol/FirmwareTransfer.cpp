@@ -1,8 +1,10 @@
 #include "protocol/FirmwareTransfer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
 
+#include "platform/MessageBox.h"
 #include "protocol/CommandSet.h"
 
 namespace varnel {
@@ -54,8 +56,26 @@ FirmwareLoadResult LoadFirmwareImage(const std::filesystem::path& path, std::vec
   return FirmwareLoadResult::Ok;
 }
 
+namespace {
+
+std::uint8_t RequestCode(OtaStage stage) {
+  switch (stage) {
+    case OtaStage::Begin: return CMD_OTA_BEGIN;
+    case OtaStage::FileInfo: return CMD_OTA_FILE_INFO;
+    case OtaStage::Chunk: return CMD_OTA_FILE_CHUNK;
+    case OtaStage::End: return CMD_OTA_END;
+    case OtaStage::Finish: return CMD_OTA_FINISH;
+    case OtaStage::Idle: break;
+  }
+  return 0;
+}
+
+}  // namespace
+
 FirmwareTransfer::FirmwareTransfer(FrameSender& sender, NotificationPoster& poster)
     : sender_(sender), poster_(poster) {}
+
+FirmwareTransfer::~FirmwareTransfer() { Shutdown(); }
 
 FirmwareLoadResult FirmwareTransfer::StartFirmwareDownload(const std::filesystem::path& path) {
   std::vector<std::uint8_t> image;
@@ -68,89 +88,168 @@ FirmwareLoadResult FirmwareTransfer::StartFirmwareDownload(std::vector<std::uint
   if (const auto check = CheckFirmwareImageSize(image.size()); check != FirmwareLoadResult::Ok) return check;
   const std::uint16_t crc = Crc16(image.data(), image.size());
 
-  std::lock_guard lock(mutex_);
-  ResetRecord();
-  image_ = std::move(image);
-  imageCrc_ = crc;
-  state_.imageSize = static_cast<std::uint32_t>(image_.size());
-  state_.remaining = state_.imageSize;
-  state_.active = true;
-  // otaStep is left as it is: the reply to the begin request sets it.
-  Send(MakeOtaBeginRequest());
-  return FirmwareLoadResult::Ok;
+  std::unique_ptr<HighResTimer> oldWatchdog;
+  {
+    std::lock_guard lock(mutex_);
+    oldWatchdog = TakeWatchdog();
+    ResetRecord();
+    image_ = std::move(image);
+    imageCrc_ = crc;
+    state_.imageSize = static_cast<std::uint32_t>(image_.size());
+    state_.remaining = state_.imageSize;
+    state_.active = true;
+    verdictCaption_ = std::string(kProgressDialogCaption);
+    Send(MakeOtaBeginRequest());
+    state_.stage = OtaStage::Begin;
+  }
+  return FirmwareLoadResult::Ok;  // oldWatchdog is joined here, outside the mutex
 }
 
 void FirmwareTransfer::AbandonFirmwareTransfer() {
+  std::unique_ptr<HighResTimer> watchdog;
   std::lock_guard lock(mutex_);
+  watchdog = TakeWatchdog();
   ResetRecord();
-  state_.otaStep = CMD_OTA_BEGIN;
+}  // the lock is released before the watchdog is joined (members go in reverse order)
+
+std::optional<FirmwareVerdict> FirmwareTransfer::RedirectVerdict(std::string caption) {
+  std::lock_guard lock(mutex_);
+  if (!state_.active) return verdict_;
+  verdictCaption_ = std::move(caption);
+  return std::nullopt;
+}
+
+void FirmwareTransfer::SetTimeouts(FirmwareTransferTimeouts timeouts) {
+  std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
+}
+
+void FirmwareTransfer::SetClock(std::function<Clock::time_point()> clock) {
+  std::lock_guard lock(mutex_);
+  clock_ = std::move(clock);
+}
+
+void FirmwareTransfer::Shutdown() {
+  std::unique_ptr<HighResTimer> watchdog;
+  std::lock_guard lock(mutex_);
+  watchdog = TakeWatchdog();
 }
 
 FirmwareTransferState FirmwareTransfer::State() const {
   std::lock_guard lock(mutex_);
-  return state_;
+  FirmwareTransferState state = state_;
+  if (state.active) {
+    state.waiting = std::chrono::duration_cast<std::chrono::milliseconds>(clock_() - sentAt_);
+    state.stalled = !(state.lastChunkSent || state.stage == OtaStage::End || state.stage == OtaStage::Finish) &&
+                    state.waiting >= timeouts_.stall;
+  }
+  return state;
+}
+
+std::unique_ptr<HighResTimer> FirmwareTransfer::TakeWatchdog() {
+  if (watchdog_) watchdog_->Kill();
+  return std::move(watchdog_);
 }
 
 void FirmwareTransfer::ResetRecord() {
   image_.clear();
   image_.shrink_to_fit();
   imageCrc_ = 0;
-  const std::uint32_t step = state_.otaStep;
   state_ = FirmwareTransferState{};
-  state_.otaStep = step;
+  verdict_.reset();
 }
 
 void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
-  ProgressPosts progress;
+  Unposted unposted;
   {
     std::lock_guard lock(mutex_);
-    if (!state_.active) return;  // nothing started, finished, or abandoned
-    // Until the begin request is answered, a reply can only be a late one from
-    // the exchange before (the finish reply of a download just completed): it
-    // must neither move nor end this one.
-    if (!state_.beginAnswered && CommandOf(reply.code) != CMD_OTA_BEGIN) return;
-    state_.beginAnswered = true;
-    std::uint32_t& step = state_.otaStep;
-    switch (CommandOf(reply.code)) {
-      case CMD_OTA_BEGIN: step = CMD_OTA_FILE_INFO; break;
-      case CMD_OTA_FILE_INFO: step = CMD_OTA_FILE_CHUNK; break;
-      case CMD_OTA_FILE_CHUNK: break;  // the step decides what a chunk reply leads to
-      case CMD_OTA_END:
+    // Stop-and-wait: only the answer to the request outstanding moves the
+    // exchange. A duplicated reply, a late one from an exchange before, or one
+    // nothing asked for would otherwise send a request twice or end the
+    // transfer with a verdict the sensor never gave.
+    if (!state_.active || CommandOf(reply.code) != RequestCode(state_.stage)) return;
+    const std::uint8_t status = reply.length > 0 ? reply.payload[0] : 0;
+    switch (state_.stage) {
+      case OtaStage::Begin:
+        SendOtaFileInfo();
+        state_.stage = OtaStage::FileInfo;
+        break;
+      case OtaStage::FileInfo:
+      case OtaStage::Chunk:
+        if (state_.lastChunkSent) {
+          Send(MakeOtaEndRequest());
+          state_.stage = OtaStage::End;
+          break;
+        }
+        if (state_.stage == OtaStage::Chunk) ++state_.chunkIndex;
+        state_.stage = OtaStage::Chunk;
+        if (SendNextOtaChunk(unposted)) {
+          // The whole image is out; from here on each step has a patience of
+          // its own, kept even when no window is left to watch it.
+          const auto tick = std::clamp(timeouts_.imageCheck / 10, std::chrono::milliseconds(5),
+                                       std::chrono::milliseconds(250));
+          watchdog_ = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, tick, [this] { CheckTimeouts(); });
+        }
+        break;
+      case OtaStage::End:
         // Chunk statuses are not examined, but this one is the sensor's verdict
         // on the whole image: a refused image must not be reported as a success.
-        state_.endStatus = reply.length > 0 ? reply.payload[0] : 0;
-        step = CMD_OTA_FINISH;
-        break;
-      case CMD_OTA_FINISH: step = CMD_OTA_BEGIN; break;
-      default: return;
-    }
-    switch (step) {
-      case CMD_OTA_FILE_INFO:
-        SendOtaFileInfo();
-        break;
-      case CMD_OTA_FILE_CHUNK:
-        if (SendNextOtaChunk(progress)) step = CMD_OTA_END;
-        break;
-      case CMD_OTA_END:
-        Send(MakeOtaEndRequest());
-        break;
-      case CMD_OTA_FINISH:
+        state_.endStatus = status;
         Send(MakeOtaFinishRequest());
-        if (state_.endStatus == 0)
-          progress.Add(PROGRESS_DONE, 0);
+        state_.stage = OtaStage::Finish;
+        break;
+      case OtaStage::Finish:
+        if (state_.endStatus != 0)
+          Conclude(FirmwareVerdict{PROGRESS_FAILED, state_.endStatus}, unposted);
+        else if (status != 0)
+          Conclude(FirmwareVerdict{PROGRESS_FAILED, status}, unposted);
         else
-          progress.Add(PROGRESS_FAILED, state_.endStatus);
+          Conclude(FirmwareVerdict{PROGRESS_DONE, 0}, unposted);
         break;
-      case CMD_OTA_BEGIN:
-        // The sensor confirmed the finish: the exchange is over, later replies send nothing.
-        state_.active = false;
-        break;
-      default:
+      case OtaStage::Idle:
         break;
     }
   }
-  for (int i = 0; i < progress.count; ++i) {
-    PostFirmwareProgress(poster_, progress.posts[i].code, progress.posts[i].value);
+  ReportUnposted(unposted, true);
+}
+
+void FirmwareTransfer::CheckTimeouts() {
+  Unposted unposted;
+  {
+    std::lock_guard lock(mutex_);
+    const bool imageOut = state_.lastChunkSent || state_.stage == OtaStage::End || state_.stage == OtaStage::Finish;
+    if (!state_.active || !imageOut || clock_() - sentAt_ < timeouts_.imageCheck) return;
+    Conclude(FirmwareVerdict{PROGRESS_NO_ANSWER, 0}, unposted);
+  }
+  // On the watchdog's thread: a box here could wait for a UI thread that is
+  // joining this thread.
+  ReportUnposted(unposted, false);
+}
+
+void FirmwareTransfer::Conclude(FirmwareVerdict verdict, Unposted& unposted) {
+  image_.clear();
+  image_.shrink_to_fit();
+  state_.active = false;
+  state_.stage = OtaStage::Idle;
+  verdict_ = verdict;
+  if (watchdog_) watchdog_->Kill();  // not joined here: it may be this very thread
+  Post(unposted, verdict.code, verdict.status);
+}
+
+void FirmwareTransfer::Post(Unposted& unposted, std::uint32_t code, std::uint32_t value) {
+  const bool toProgress = code == PROGRESS_TOTAL || code == PROGRESS_STEP;
+  const std::string_view caption = toProgress ? kProgressDialogCaption : std::string_view(verdictCaption_);
+  if (!poster_.Post(caption, Notification{WM_FW_PROGRESS, code, value, std::nullopt}))
+    unposted.codes[unposted.count++] = code;
+}
+
+void FirmwareTransfer::ReportUnposted(const Unposted& unposted, bool mayWait) {
+  for (int i = 0; i < unposted.count; ++i) {
+    if (mayWait) {
+      ShowMessage("找不到CProgressDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
+    } else {
+      Diagnostic("firmware transfer: no window for progress code %d\n", static_cast<int>(unposted.codes[i]));
+    }
   }
 }
 
@@ -158,36 +257,35 @@ void FirmwareTransfer::SendOtaFileInfo() {
   Send(MakeOtaFileInfoRequest(state_.imageSize, imageCrc_));
 }
 
-bool FirmwareTransfer::SendNextOtaChunk(ProgressPosts& progress) {
+bool FirmwareTransfer::SendNextOtaChunk(Unposted& progress) {
   FirmwareTransferState& s = state_;
   // The chunk that brings remaining to 0 is the last one, so an image whose size
   // is a multiple of 248 ends without an empty chunk and the steps match the total.
   if (s.phase == 0) {
     if (s.remaining <= OTA_CHUNK_SIZE) {
       Diagnostic("too small, last Ota file chunk %d\n", s.chunkCounter);
-      progress.Add(PROGRESS_TOTAL, 1);
+      Post(progress, PROGRESS_TOTAL, 1);
       SendOtaChunk(0, s.remaining);
       s.phase = 1;
       s.lastChunkSent = true;
-      progress.Add(PROGRESS_STEP, 0);
+      Post(progress, PROGRESS_STEP, 0);
       return true;
     }
     Diagnostic("start first Ota file chunk %d\n", s.chunkCounter);
-    progress.Add(PROGRESS_TOTAL, OtaChunkCount(s.remaining));
+    Post(progress, PROGRESS_TOTAL, OtaChunkCount(s.remaining));
     SendOtaChunk(0, OTA_CHUNK_SIZE);
     s.offset += OTA_CHUNK_SIZE;
     s.remaining -= OTA_CHUNK_SIZE;
     ++s.chunkCounter;
     s.phase = 1;
-    progress.Add(PROGRESS_STEP, 0);
+    Post(progress, PROGRESS_STEP, 0);
     return false;
   }
-  if (s.lastChunkSent) return false;
   if (s.remaining <= OTA_CHUNK_SIZE) {
     Diagnostic("last Ota file chunk %d\n", s.chunkCounter);
     SendOtaChunk(s.offset, s.remaining);
     s.lastChunkSent = true;
-    progress.Add(PROGRESS_STEP, 0);
+    Post(progress, PROGRESS_STEP, 0);
     return true;
   }
   Diagnostic("Ota file chunk %d\n", s.chunkCounter);
@@ -195,7 +293,7 @@ bool FirmwareTransfer::SendNextOtaChunk(ProgressPosts& progress) {
   s.offset += OTA_CHUNK_SIZE;
   s.remaining -= OTA_CHUNK_SIZE;
   ++s.chunkCounter;
-  progress.Add(PROGRESS_STEP, 0);
+  Post(progress, PROGRESS_STEP, 0);
   return false;
 }
 
@@ -203,7 +301,10 @@ void FirmwareTransfer::SendOtaChunk(std::uint32_t offset, std::uint32_t count) {
   Send(MakeOtaChunkRequest(offset, image_.data() + offset, count));
 }
 
-void FirmwareTransfer::Send(LinkFrame frame) { sender_.SendData(frame); }
+void FirmwareTransfer::Send(LinkFrame frame) {
+  sentAt_ = clock_();
+  sender_.SendData(frame);
+}
 
 void FirmwareTransfer::Diagnostic(const char* format, int chunk) {
   std::FILE* sink = diagnostics_.load();

@@ -1,17 +1,24 @@
 #pragma once
 // The firmware update exchange: begin (0xF0), image description (0xF1), the
 // image in chunks of 248 bytes (0xF2), end of image (0xF3), finish (0xF4).
-// Strictly stop-and-wait: each request goes out when the status reply to the
-// previous one arrives; the status byte of those replies is not examined.
+// Strictly stop-and-wait: each request goes out when the status reply to it
+// arrives. Only the end-of-image and finish statuses are examined: they are the
+// sensor's verdict on the image.
 #include <cstdint>
 #include <cstdio>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "link/DeviceLink.h"
 #include "link/LinkFrame.h"
+#include "platform/HighResTimer.h"
 #include "protocol/Notifications.h"
 
 namespace varnel {
@@ -40,31 +47,71 @@ FirmwareLoadResult CheckFirmwareImageSize(std::uint64_t size);
 // Chunks an image of this size is sent in.
 std::uint32_t OtaChunkCount(std::uint32_t size);
 
-// A copy of the transfer record, for tests and diagnostics.
+// The request of the exchange whose answer is awaited. A reply that does not
+// answer it (a duplicate, a late one, one nothing asked for) is ignored.
+enum class OtaStage : std::uint8_t {
+  Idle,      // no transfer under way
+  Begin,     // CMD_OTA_BEGIN sent
+  FileInfo,  // CMD_OTA_FILE_INFO sent
+  Chunk,     // a CMD_OTA_FILE_CHUNK sent (chunkIndex)
+  End,       // CMD_OTA_END sent: the sensor checks the whole image
+  Finish,    // CMD_OTA_FINISH sent
+};
+
+// How long the transfer waits for an answer.
+struct FirmwareTransferTimeouts {
+  // Until the last chunk has gone out, a step that takes longer counts as
+  // stalled: the progress window says so and lets the operator give up. The
+  // transfer itself goes on, so a slow step that is answered still succeeds.
+  std::chrono::milliseconds stall{10000};
+  // Once the last chunk has gone out the operator may close the window and the
+  // transfer carries on alone; each remaining step (the last chunk's answer,
+  // the image check, the finish) that takes longer ends it as unanswered.
+  std::chrono::milliseconds imageCheck{30000};
+};
+
+// How a transfer ended, as posted in WM_FW_PROGRESS: PROGRESS_DONE,
+// PROGRESS_FAILED with the status the sensor answered, or PROGRESS_NO_ANSWER.
+struct FirmwareVerdict {
+  std::uint32_t code = PROGRESS_DONE;
+  std::uint32_t status = 0;
+  bool operator==(const FirmwareVerdict&) const = default;
+};
+
+// A copy of the transfer record, for the progress window, tests and diagnostics.
 struct FirmwareTransferState {
-  bool active = false;          // a download has started and has not finished or been abandoned
-  bool beginAnswered = false;   // the reply to this download's begin request has come
+  bool active = false;          // a download has started and has not ended or been abandoned
+  OtaStage stage = OtaStage::Idle;
+  std::uint32_t chunkIndex = 0;  // the chunk requested, from 0, while stage is Chunk
   std::uint32_t imageSize = 0;
   std::uint32_t remaining = 0;  // image bytes not yet sent in a chunk
   std::uint32_t offset = 0;     // image offset of the next chunk
   std::uint8_t phase = 0;       // 0 no chunk sent yet, 1 chunks under way
   bool lastChunkSent = false;
   std::uint8_t chunkCounter = 0;  // numbers the diagnostic lines; wraps at 256
-  std::uint32_t otaStep = 0x70;   // CMD_OTA_BEGIN..CMD_OTA_FINISH
   std::uint8_t endStatus = 0;     // the sensor's verdict on the whole image, from its end-of-image reply
+  std::chrono::milliseconds waiting{0};  // since the request outstanding went out
+  bool stalled = false;                  // waiting longer than the stall limit, before the last chunk went out
 };
 
-// Threads: StartFirmwareDownload and AbandonFirmwareTransfer run on the UI
-// thread, OnOtaReply on the reader thread. The record is guarded by one mutex.
-// Frames are sent while it is held, so that once Abandon returns no frame of
-// the abandoned exchange can still leave; the lock order is this mutex, then
-// the link's send locks, and the link never calls back into the transfer while
-// it holds them. Progress notifications are posted after the mutex is released:
-// a post that finds no progress window shows a message box and waits for the UI
-// thread, which may itself be waiting for this mutex in Abandon.
+// Threads: StartFirmwareDownload, AbandonFirmwareTransfer and Shutdown run on
+// the UI thread, OnOtaReply on the reader thread, CheckTimeouts on the
+// transfer's own watchdog thread (from the last chunk on) or a test's. The
+// record is guarded by one mutex. Frames are sent and notifications posted
+// while it is held, so that once Abandon returns no frame of the abandoned
+// exchange can still leave, and so that the verdict goes to exactly one
+// window; the lock order is this mutex, then the link's send locks or the
+// poster's, and neither calls back into the transfer. A post that finds no
+// window is reported after the mutex is released: the report is a message
+// box that waits for the UI thread, which may itself be waiting for this mutex.
 class FirmwareTransfer {
  public:
+  using Clock = std::chrono::steady_clock;
+
   FirmwareTransfer(FrameSender& sender, NotificationPoster& poster);
+  ~FirmwareTransfer();  // Shutdown()
+  FirmwareTransfer(const FirmwareTransfer&) = delete;
+  FirmwareTransfer& operator=(const FirmwareTransfer&) = delete;
 
   // Loads the image and, only when it is acceptable, sends CMD_OTA_BEGIN.
   // A refused image leaves the record as it was and sends nothing.
@@ -72,12 +119,30 @@ class FirmwareTransfer {
   // The same with an image already in memory (benchmarks, tests).
   FirmwareLoadResult StartFirmwareDownload(std::vector<std::uint8_t> image);
 
-  // A status reply 0xF0..0xF4. Ignored while no download is active.
+  // A status reply 0xF0..0xF4. Acted on only when it answers the request
+  // outstanding; anything else sends and posts nothing.
   void OnOtaReply(const LinkFrame& reply);
 
   // Resets the record: replies that arrive later send nothing. Used when the
-  // sensor stops answering in the middle of a download.
+  // operator gives up on a stalled download before its last chunk.
   void AbandonFirmwareTransfer();
+
+  // The progress window closes with the whole image sent: the transfer goes on
+  // and its verdict goes to the window with this caption instead. Answers the
+  // verdict when it has been reached already (it was posted to the window that
+  // is closing, which will not handle it), so the caller shows it.
+  std::optional<FirmwareVerdict> RedirectVerdict(std::string caption);
+
+  // Ends the transfer as unanswered when a step after the last chunk has
+  // waited longer than its patience. The watchdog calls it; tests may too.
+  void CheckTimeouts();
+
+  // Set before a transfer starts (tests use short time-outs or their own clock).
+  void SetTimeouts(FirmwareTransferTimeouts timeouts);
+  void SetClock(std::function<Clock::time_point()> clock);
+
+  // Stops the watchdog and waits for its thread. UI thread; before exit.
+  void Shutdown();
 
   FirmwareTransferState State() const;
 
@@ -85,23 +150,25 @@ class FirmwareTransfer {
   void SetDiagnosticSink(std::FILE* sink) { diagnostics_.store(sink); }
 
  private:
-  struct ProgressPosts {
-    struct Post {
-      std::uint32_t code;
-      std::uint32_t value;
-    };
-    Post posts[2];
+  // Notifications posted under the mutex that found no window.
+  struct Unposted {
+    std::uint32_t codes[4];
     int count = 0;
-    void Add(std::uint32_t code, std::uint32_t value) { posts[count++] = Post{code, value}; }
   };
 
   // These run with mutex_ held.
   void SendOtaFileInfo();
-  bool SendNextOtaChunk(ProgressPosts& progress);
+  bool SendNextOtaChunk(Unposted& unposted);
   void SendOtaChunk(std::uint32_t offset, std::uint32_t count);
   void Send(LinkFrame frame);
-  void Diagnostic(const char* format, int chunk);
+  void Post(Unposted& unposted, std::uint32_t code, std::uint32_t value);
+  void Conclude(FirmwareVerdict verdict, Unposted& unposted);
   void ResetRecord();
+  std::unique_ptr<HighResTimer> TakeWatchdog();
+
+  void Diagnostic(const char* format, int chunk);
+  // After the mutex is released. mayWait: the caller may block on a message box.
+  void ReportUnposted(const Unposted& unposted, bool mayWait);
 
   FrameSender& sender_;
   NotificationPoster& poster_;
@@ -111,6 +178,12 @@ class FirmwareTransfer {
   std::vector<std::uint8_t> image_;
   std::uint16_t imageCrc_ = 0;
   FirmwareTransferState state_;
+  FirmwareTransferTimeouts timeouts_;
+  std::function<Clock::time_point()> clock_ = [] { return Clock::now(); };
+  Clock::time_point sentAt_{};           // when the request outstanding went out
+  std::string verdictCaption_;           // the window the verdict goes to
+  std::optional<FirmwareVerdict> verdict_;  // how the last transfer ended
+  std::unique_ptr<HighResTimer> watchdog_;  // made on the reader thread, destroyed on the UI thread outside the mutex
 };
 
 }  // namespace varnel

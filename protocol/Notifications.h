@@ -21,6 +21,8 @@ constexpr std::uint32_t PROGRESS_STEP = 1;
 constexpr std::uint32_t PROGRESS_DONE = 2;
 // The sensor refused the image at its end (lParam: the status it answered).
 constexpr std::uint32_t PROGRESS_FAILED = 3;
+// The sensor did not answer a step after the last chunk in time.
+constexpr std::uint32_t PROGRESS_NO_ANSWER = 4;
 
 // WM_DEVICE_INFO wParam
 constexpr std::uint32_t DEVICE_INFO_APPEND = 0;

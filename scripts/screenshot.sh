@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Renders the dialogs in a real X server (Xvfb) with the CJK font installed,
-# checks their layout, and writes the main dialog to a PNG for a person to look at.
+# checks their layout, and writes the main dialog to a PNG for a person to look at,
+# and beside it the firmware progress window at N/N (<out>-progress.png).
 #   scripts/screenshot.sh [out.png]     (default: build/default/main-dialog.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target varnel-layout-check >/dev/null
+cmake --build --preset default --target varnel-layout-check varnel-progress-shot >/dev/null
 out=${1:-build/default/main-dialog.png}
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" build/default/tests/ui_main/varnel-layout-check "$out"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+  build/default/tests/ui_firmware/varnel-progress-shot "${out%.png}-progress.png"

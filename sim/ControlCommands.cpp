@@ -21,6 +21,9 @@ constexpr const char* kHelp =
     "  split on|off                 write replies one byte per write\n"
     "  preamble aa|bb               start replies with AA AA AA AA or BB BB BB BB\n"
     "  delay MS                     hold each reply back MS milliseconds\n"
+    "  duplicate CODE|off           send the next reply with command byte CODE twice (once)\n"
+    "  unrequested CODE AFTER|off   after the next reply with command byte AFTER, send a\n"
+    "                               status reply CODE (status 0) that nothing asked for (once)\n"
     "  pace BAUD|off                take the time a serial line at BAUD takes, both ways\n"
     "  status N|auto                answer settings, control and registration writes with\n"
     "                               status N (0..255) and change nothing; auto: the real answer\n"
@@ -164,6 +167,25 @@ struct Runner {
       if (!ms) return Fail("expected milliseconds from 0 to 3600000");
       if (cmd == "delay") f.delay = std::chrono::milliseconds(*ms);
       else m.SetRestartSilence(std::chrono::milliseconds(*ms));
+      return Done();
+    }
+    if (cmd == "duplicate") {
+      const auto code = Args(1) ? CountOrOff(w[1], 255) : std::nullopt;
+      if (!code) return Fail("expected a command byte such as 0xF2, or off");
+      f.duplicateCode = static_cast<std::uint8_t>(*code);
+      return Done();
+    }
+    if (cmd == "unrequested") {
+      if (Args(1) && w[1] == "off") {
+        f.unrequestedCode = f.unrequestedAfter = 0;
+        return Done();
+      }
+      const auto code = Args(2) ? Number(w[1], 255) : std::nullopt;
+      const auto after = Args(2) ? Number(w[2], 255) : std::nullopt;
+      if (!code || !after || *code == 0 || *after == 0)
+        return Fail("expected two command bytes such as 0xF3 0xF2, or off");
+      f.unrequestedCode = static_cast<std::uint8_t>(*code);
+      f.unrequestedAfter = static_cast<std::uint8_t>(*after);
       return Done();
     }
     if (cmd == "pace") {

@@ -107,10 +107,11 @@ std::string SimSensor::StatsLine() const {
   char line[512];
   std::snprintf(line, sizeof line,
                 "stats frames=%llu bad=%llu replies=%llu silenced=%llu dropped=%llu corrupted=%llu "
-                "ignored=%llu unknown=%llu card-reads=%llu card-replies=%llu codes=%s",
+                "duplicated=%llu unrequested=%llu ignored=%llu unknown=%llu card-reads=%llu card-replies=%llu codes=%s",
                 static_cast<unsigned long long>(frames), static_cast<unsigned long long>(badFrames()),
                 static_cast<unsigned long long>(s.replies), static_cast<unsigned long long>(s.silenced),
                 static_cast<unsigned long long>(s.dropped), static_cast<unsigned long long>(s.corrupted),
+                static_cast<unsigned long long>(s.duplicated), static_cast<unsigned long long>(s.unrequested),
                 static_cast<unsigned long long>(c.ignoredWhileRestarting),
                 static_cast<unsigned long long>(c.unknown), static_cast<unsigned long long>(cardReads),
                 static_cast<unsigned long long>(cardAnswered), codes.empty() ? "-" : codes.c_str());

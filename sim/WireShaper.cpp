@@ -28,6 +28,24 @@ std::uint8_t WireShaper::NoiseByte() {
   }
 }
 
+void WireShaper::AddExtras(std::vector<std::uint8_t>& reply, std::uint8_t code) {
+  if (code == 0) return;
+  if (settings_.duplicateCode == code) {
+    settings_.duplicateCode = 0;
+    const std::vector<std::uint8_t> copy = reply;
+    reply.insert(reply.end(), copy.begin(), copy.end());
+    ++counts_.duplicated;
+  }
+  if (settings_.unrequestedCode && settings_.unrequestedAfter == code) {
+    const std::uint8_t status = 0;
+    LinkFrame extra = MakeRequest(settings_.unrequestedCode, &status, 1);  // a reply has the request's header
+    settings_.unrequestedCode = settings_.unrequestedAfter = 0;
+    std::uint8_t wire[kLinkMaxWireFrame];
+    reply.insert(reply.end(), wire, wire + SerialiseFrame(extra, wire));
+    ++counts_.unrequested;
+  }
+}
+
 std::vector<WireWrite> WireShaper::Shape(std::vector<std::uint8_t> reply, SimTime requestArrived,
                                          std::size_t requestBytes) {
   // The request occupies the host-to-sensor direction whether or not it is answered.
@@ -46,7 +64,8 @@ std::vector<WireWrite> WireShaper::Shape(std::vector<std::uint8_t> reply, SimTim
     ++counts_.dropped;
     return {};
   }
-  if (reply.size() >= kLinkHeaderSize + 2) ++counts_.sentByCode[reply[5]];
+  const std::uint8_t code = reply.size() >= kLinkHeaderSize + 2 ? reply[5] : 0;
+  if (code) ++counts_.sentByCode[code];
   if (settings_.preambleAA && reply.size() >= kLinkHeaderSize + 2) {
     std::fill(reply.begin(), reply.begin() + 4, std::uint8_t{0xAA});
     const std::size_t body = reply.size() - 2;
@@ -67,6 +86,7 @@ std::vector<WireWrite> WireShaper::Shape(std::vector<std::uint8_t> reply, SimTim
     counts_.noiseBytes += settings_.noiseBytes;
     reply = std::move(noisy);
   }
+  AddExtras(reply, code);
   ++counts_.replies;
 
   SimTime start = requestDone + settings_.delay;

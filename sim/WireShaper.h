@@ -4,8 +4,9 @@
 // A reply goes through, in this order: silent (nothing leaves), drop every Nth,
 // AA preamble (the CRC is made anew, so the frame stays good), corrupt the CRC
 // of every Nth, noise bytes in front (never AA or BB, so a receiver discards
-// them while hunting), then timing: a fixed delay, wire pacing, and single-byte
-// writes.
+// them while hunting), the one-shot extras (the reply sent twice, or followed by
+// a status reply no request asked for), then timing: a fixed delay, wire
+// pacing, and single-byte writes.
 //
 // Wire pacing makes each exchange take what its bytes take on a serial line at
 // the given baud rate, 10 bit times per byte, in both directions: the request
@@ -33,6 +34,12 @@ struct FaultSettings {
   bool preambleAA = false;         // AA AA AA AA instead of BB BB BB BB
   std::chrono::milliseconds delay{0};
   std::uint32_t paceBaud = 0;      // 0: no pacing
+  // Once each, then off (0): the next reply with this command byte goes out
+  // twice; after the next reply with command byte unrequestedAfter, a status
+  // reply unrequestedCode (status 0) follows that no request asked for.
+  std::uint8_t duplicateCode = 0;
+  std::uint8_t unrequestedCode = 0;
+  std::uint8_t unrequestedAfter = 0;
 };
 
 struct WireWrite {
@@ -48,6 +55,8 @@ struct ShaperCounts {
   std::uint64_t dropped = 0;
   std::uint64_t corrupted = 0;
   std::uint64_t noiseBytes = 0;
+  std::uint64_t duplicated = 0;
+  std::uint64_t unrequested = 0;
 };
 
 class WireShaper {
@@ -71,6 +80,8 @@ class WireShaper {
 
  private:
   std::uint8_t NoiseByte();
+  // Appends the one-shot duplicate and unrequested reply that are due after a reply with this code.
+  void AddExtras(std::vector<std::uint8_t>& reply, std::uint8_t code);
 
   FaultSettings settings_;
   ShaperCounts counts_;

@@ -17,6 +17,7 @@ constexpr char kSucceeded[] = "固件下载成功，请重启传感器";
 // The counter box is narrow; the line under the bar says what to do.
 constexpr char kStalledCounter[] = "无响应";
 constexpr char kStalledLine[] = "传感器无响应，可关闭窗口";
+constexpr char kNoAnswer[] = "固件下载失败（传感器未应答），请重新下载";
 
 constexpr std::chrono::seconds kRatePeriod{1};
 
@@ -38,21 +39,28 @@ std::string RefusedText(std::uint32_t status) {
 
 }  // namespace
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks,
-                           std::chrono::milliseconds stallLimit, QWidget* parent)
-    : CProgressDlg(windows, std::move(hooks), stallLimit, ProgressDialogTemplate(), parent) {}
+bool ShowFirmwareVerdict(std::uint32_t code, std::uint32_t status, MessageOwner owner) {
+  switch (code) {
+    case PROGRESS_DONE: ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); return true;
+    case PROGRESS_FAILED: ShowMessage(RefusedText(status), "警告", MessageButtons::Ok, owner); return true;
+    case PROGRESS_NO_ANSWER: ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); return true;
+    default: return false;
+  }
+}
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks,
-                           std::chrono::milliseconds stallLimit, const DialogTemplate& dialogTemplate,
+CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, QWidget* parent)
+    : CProgressDlg(windows, std::move(hooks), ProgressDialogTemplate(), parent) {}
+
+CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, const DialogTemplate& dialogTemplate,
                            QWidget* parent)
-    : Dialog(dialogTemplate, parent, &windows), hooks_(std::move(hooks)), stallLimit_(stallLimit) {
+    : Dialog(dialogTemplate, parent, &windows), hooks_(std::move(hooks)) {
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) { OnProgress(n.wParam, n.lParam); });
 }
 
 void CProgressDlg::OnInitDialog() {
   // The window can be found by its caption from here on, so the first
   // notification of the transfer finds it however early it comes.
-  startedAt_ = lastProgressAt_ = Clock::now();
+  startedAt_ = Clock::now();
   if (hooks_.start) {
     startResult_ = hooks_.start();
     if (*startResult_ != FirmwareLoadResult::Ok) {
@@ -61,16 +69,11 @@ void CProgressDlg::OnInitDialog() {
     }
     transferStarted_ = true;
   }
-  const auto check = std::clamp(stallLimit_ / 10, std::chrono::milliseconds(10), std::chrono::milliseconds(500));
-  SetTimer(TIMER_STALL_CHECK, static_cast<int>(check.count()));
+  SetTimer(TIMER_STATUS, static_cast<int>(kStatusPeriod.count()));
 }
 
 void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
   const Clock::time_point now = Clock::now();
-  lastProgressAt_ = now;
-  const bool wasStalled = stalled_;
-  stalled_ = false;
-
   if (wParam == PROGRESS_TOTAL || wParam == PROGRESS_STEP) {
     DialogControl* bar = Control(progress_ids::Bar);
     DialogControl* counter = Control(progress_ids::Counter);
@@ -88,19 +91,19 @@ void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
       ++doneChunks_;
       bar->StepIt();
     }
+    // A chunk went out because the sensor answered the one before.
+    if (stalled_ || notAnsweredShown_) lastRateAt_.reset();  // replace those texts at once
+    stalled_ = false;
+    notAnsweredShown_ = false;
     ShowCounter();
-    if (wasStalled) lastRateAt_.reset();  // replace the stall text at once
-    UpdateRateLine(now);
+    UpdateRateLine(now, std::chrono::milliseconds(0));
     return;
   }
-  if (wParam == PROGRESS_DONE || wParam == PROGRESS_FAILED) {
+  if (wParam == PROGRESS_DONE || wParam == PROGRESS_FAILED || wParam == PROGRESS_NO_ANSWER) {
     finished_ = true;
-    KillTimer(TIMER_STALL_CHECK);
-    if (wasStalled) ShowCounter();
-    if (wParam == PROGRESS_DONE)
-      ShowChildMessage(kSucceeded, "提示");
-    else
-      ShowChildMessage(RefusedText(lParam), "警告");
+    KillTimer(TIMER_STATUS);
+    if (stalled_) ShowCounter();
+    ShowFirmwareVerdict(wParam, lParam, MessageOwner::ActiveDialog);
     EndDialog(kIdCancel);
     return;
   }
@@ -112,20 +115,35 @@ void CProgressDlg::ShowCounter() {
     counter->SetText(ProgressCounterText(doneChunks_, totalChunks_));
 }
 
-void CProgressDlg::UpdateRateLine(Clock::time_point now) {
+void CProgressDlg::UpdateRateLine(Clock::time_point now, std::chrono::milliseconds silentFor) {
   DialogControl* line = Control(progress_ids::RateLine);
   if (!line || hooks_.imageSize == 0) return;
   const std::uint64_t size = hooks_.imageSize;
+  const double elapsed = std::chrono::duration<double>(now - startedAt_).count();
+  if (AllChunksSent()) {
+    // The whole image is out: the average it took, set once, with nothing left to count down.
+    if (!averageShown_) line->SetText(TransferAverageText(size, elapsed));
+    averageShown_ = true;
+    return;
+  }
+  if (silentFor > kNotAnsweredAfter) {
+    // Figures computed from the last answer would go on counting down.
+    if (!notAnsweredShown_) line->SetText(kSensorNotAnsweredYet);
+    notAnsweredShown_ = true;
+    return;
+  }
+  if (notAnsweredShown_) lastRateAt_.reset();
+  notAnsweredShown_ = false;
   const std::uint64_t bytesDone =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(doneChunks_, 0)) * OTA_CHUNK_SIZE, size);
   if (bytesDone == 0) {
     // Nothing to measure yet: the placeholder, not counted as an update.
-    if (!lastRateAt_) line->SetText(TransferRateText(0, size, 0));
+    if (!lastRateAt_ && line->Text() != TransferRateText(0, size, 0)) line->SetText(TransferRateText(0, size, 0));
     return;
   }
   if (lastRateAt_ && now - *lastRateAt_ < kRatePeriod) return;
   lastRateAt_ = now;
-  line->SetText(TransferRateText(bytesDone, size, std::chrono::duration<double>(now - startedAt_).count()));
+  line->SetText(TransferRateText(bytesDone, size, elapsed));
 }
 
 void CProgressDlg::ShowStalled() {
@@ -135,8 +153,20 @@ void CProgressDlg::ShowStalled() {
 }
 
 void CProgressDlg::OnTimer(int id) {
-  if (id != TIMER_STALL_CHECK || finished_ || stalled_) return;
-  if (Clock::now() - lastProgressAt_ >= stallLimit_) ShowStalled();
+  if (id != TIMER_STATUS || finished_ || !hooks_.status) return;
+  const FirmwareTransferState status = hooks_.status();
+  if (!status.active) return;
+  if (status.stalled && !AllChunksSent()) {
+    if (!stalled_) ShowStalled();
+    return;
+  }
+  if (stalled_) {
+    // The sensor answered after all (a slow step); the transfer never stopped.
+    stalled_ = false;
+    lastRateAt_.reset();
+    ShowCounter();
+  }
+  UpdateRateLine(Clock::now(), status.waiting);
 }
 
 void CProgressDlg::OnOK() { TryClose(kIdOk); }
@@ -144,20 +174,30 @@ void CProgressDlg::OnOK() { TryClose(kIdOk); }
 void CProgressDlg::OnCancel() { TryClose(kIdCancel); }
 
 void CProgressDlg::TryClose(int result) {
-  // A sensor that no longer answers must not lock the operator in.
-  if (!stalled_) {
-    DialogControl* bar = Control(progress_ids::Bar);
-    if (!bar) {
-      ShowChildMessage(kBarMissing);
-      return;
-    }
-    if (bar->Position() < totalChunks_) {
-      ShowChildMessage(kCannotLeave, "警告");
-      return;
-    }
+  DialogControl* bar = Control(progress_ids::Bar);
+  if (!bar) {
+    ShowChildMessage(kBarMissing);
+    return;
   }
-  // Leaving before the sensor has confirmed the end of the image gives the
-  // download up: whatever the sensor still answers sends nothing more.
+  if (totalChunks_ > 0 && bar->Position() >= totalChunks_) {
+    // The whole image is out: what is left is the sensor's, and giving it up
+    // now would leave a received image never finished. The transfer goes on
+    // and its verdict goes to the main window.
+    if (transferStarted_ && !finished_) {
+      handedOver_ = true;
+      if (hooks_.handOver) lateVerdict_ = hooks_.handOver();
+    }
+    totalChunks_ = 0;
+    EndDialog(result);
+    return;
+  }
+  // A sensor that no longer answers must not lock the operator in.
+  if (!stalled_ && bar->Position() < totalChunks_) {
+    ShowChildMessage(kCannotLeave, "警告");
+    return;
+  }
+  // Leaving before the last chunk gives the download up: whatever the sensor
+  // still answers sends nothing more.
   if (transferStarted_ && !finished_ && hooks_.abandon) hooks_.abandon();
   totalChunks_ = 0;
   EndDialog(result);

@@ -4,14 +4,17 @@
 // time left, and close commands that are refused while chunks are still due.
 //
 // The window starts the transfer itself, once it can be found by its caption,
-// so no early notification can miss it. If the sensor stops answering, the
-// window says so and lets the operator leave; leaving before the transfer has
-// finished abandons it, so replies that still come send nothing.
+// so no early notification can miss it. If the sensor stops answering before
+// the last chunk has gone out, the window says so and lets the operator leave,
+// which abandons the transfer. Once the last chunk has gone out (N/N) the
+// window may always be closed and the transfer goes on to its end: its
+// verdict then goes to the main window.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
+#include "platform/MessageBox.h"
 #include "protocol/FirmwareTransfer.h"
 #include "ui/DialogTemplates.h"
 #include "ui/framework/Dialog.h"
@@ -25,30 +28,40 @@ struct FirmwareDownloadHooks {
   std::uint32_t imageSize = 0;                // bytes; 0 leaves the speed line empty
   std::function<FirmwareLoadResult()> start;  // sends the begin request
   std::function<void()> abandon;              // replies that come later send nothing
+  // The transfer as it stands, looked at while the window is open (how long
+  // the sensor has been silent, whether that counts as a stall).
+  std::function<FirmwareTransferState()> status;
+  // The window closes with the whole image sent: the verdict goes elsewhere
+  // from now on; answers it when it had been reached already.
+  std::function<std::optional<FirmwareVerdict>()> handOver;
 };
+
+// Shows the verdict of a transfer (PROGRESS_DONE, PROGRESS_FAILED,
+// PROGRESS_NO_ANSWER) in a box over owner; answers false for other codes.
+bool ShowFirmwareVerdict(std::uint32_t code, std::uint32_t status, MessageOwner owner);
 
 class CProgressDlg : public Dialog {
  public:
-  static constexpr std::chrono::milliseconds kDefaultStallLimit{10000};
-  static constexpr int TIMER_STALL_CHECK = 0x1101;
+  static constexpr int TIMER_STATUS = 0x1101;
+  static constexpr std::chrono::milliseconds kStatusPeriod{100};
+  // No answer for longer than this and the speed line stops showing figures.
+  static constexpr std::chrono::milliseconds kNotAnsweredAfter{2000};
 
-  explicit CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks = {},
-                        std::chrono::milliseconds stallLimit = kDefaultStallLimit, QWidget* parent = nullptr);
-  CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, std::chrono::milliseconds stallLimit,
-               const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
+  explicit CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks = {}, QWidget* parent = nullptr);
+  CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, const DialogTemplate& dialogTemplate,
+               QWidget* parent = nullptr);
 
-  // WM_FW_PROGRESS: PROGRESS_TOTAL with the chunk count, PROGRESS_STEP, PROGRESS_DONE.
+  // WM_FW_PROGRESS: PROGRESS_TOTAL with the chunk count, PROGRESS_STEP, or a verdict.
   void OnProgress(std::uint32_t wParam, std::uint32_t lParam);
-
-  // How long without any progress notification before the sensor counts as
-  // no longer answering. Takes effect at the next modal run.
-  void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
-  std::chrono::milliseconds StallLimit() const { return stallLimit_; }
 
   int TotalChunks() const { return totalChunks_; }
   int DoneChunks() const { return doneChunks_; }
   bool Stalled() const { return stalled_; }
   bool Finished() const { return finished_; }
+  // Closed with the whole image sent and no verdict seen: the transfer goes on.
+  bool HandedOver() const { return handedOver_; }
+  // The verdict the transfer had reached when the window handed over, if any.
+  std::optional<FirmwareVerdict> LateVerdict() const { return lateVerdict_; }
   // What the start hook answered; nullopt while it has not run.
   std::optional<FirmwareLoadResult> StartResult() const { return startResult_; }
 
@@ -63,23 +76,26 @@ class CProgressDlg : public Dialog {
 
   // Closes with result unless chunks are still due and the sensor still answers.
   void TryClose(int result);
+  bool AllChunksSent() const { return totalChunks_ > 0 && doneChunks_ >= totalChunks_; }
   void ShowCounter();
   void ShowStalled();
-  // At most once a second, apart from the first figures.
-  void UpdateRateLine(Clock::time_point now);
+  // Figures at most once a second; the average at once when all chunks are sent.
+  void UpdateRateLine(Clock::time_point now, std::chrono::milliseconds silentFor);
 
   FirmwareDownloadHooks hooks_;
-  std::chrono::milliseconds stallLimit_;
   // All of the following: UI thread only.
   int totalChunks_ = 0;
   int doneChunks_ = 0;
   std::optional<FirmwareLoadResult> startResult_;
   bool transferStarted_ = false;  // the begin request went out in this run
-  bool finished_ = false;         // PROGRESS_DONE arrived
-  bool stalled_ = false;          // no progress for stallLimit_
+  bool finished_ = false;         // the verdict arrived
+  bool stalled_ = false;          // the transfer counts the sensor as stalled
+  bool handedOver_ = false;
+  std::optional<FirmwareVerdict> lateVerdict_;
   Clock::time_point startedAt_{};
-  Clock::time_point lastProgressAt_{};
   std::optional<Clock::time_point> lastRateAt_;  // last time the line showed real figures
+  bool notAnsweredShown_ = false;                // the line says the sensor has not answered yet
+  bool averageShown_ = false;                    // the line shows the whole image's average
 };
 
 }  // namespace varnel

@@ -3,6 +3,7 @@
 // the card poll are paused, so a refusal leaves the window exactly as it was.
 #include <QThread>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -35,6 +36,12 @@ std::string RefusalText(FirmwareLoadResult result) {
 
 void CVarnelDlg::RegisterFirmwareHandlers() {
   On(main_ids::Download, Notify::Clicked, [this] { OnDownloadFirmware(); });
+  // The verdict of a transfer whose progress window was closed once the whole
+  // image had gone out; the link watch waited for it.
+  OnMessage(WM_FW_PROGRESS, [this](Notification& n) {
+    if (!ShowFirmwareVerdict(n.wParam, n.lParam, MessageOwner::MainWindow)) return;
+    if (!HasTimer(TIMER_LINK_WATCH)) SetTimer(TIMER_LINK_WATCH, 1000);
+  });
 }
 
 void CVarnelDlg::OnDownloadFirmware() {
@@ -44,6 +51,12 @@ void CVarnelDlg::OnDownloadFirmware() {
 
   if (!LooksLikeFirmwarePath(path)) {
     Warn("不是有效的MCU固件");
+    return;
+  }
+  // The window of the last download was closed while the sensor still checked
+  // the image: a new one now would leave that one without its verdict.
+  if (services_.session.Firmware().State().active) {
+    Warn("传感器正在校验上一次下载的固件，请等待结果后再下载");
     return;
   }
   // The edit holds UTF-8 on every platform.
@@ -71,7 +84,11 @@ void CVarnelDlg::OnDownloadFirmware() {
     return services_.session.Firmware().StartFirmwareDownload(std::move(image));
   };
   hooks.abandon = [this] { services_.session.AbandonFirmwareTransfer(); };
-  CProgressDlg progress(services_.windows, std::move(hooks), CProgressDlg::kDefaultStallLimit, this);
+  hooks.status = [this] { return services_.session.Firmware().State(); };
+  hooks.handOver = [this] {
+    return services_.session.Firmware().RedirectVerdict(std::string(kMainDialogCaption));
+  };
+  CProgressDlg progress(services_.windows, std::move(hooks), this);
   if (progressDialogHook_) progressDialogHook_(progress);
 
   // Lets a card read released by the poll's stop come back before the transfer
@@ -81,6 +98,13 @@ void CVarnelDlg::OnDownloadFirmware() {
   if (const auto started = progress.StartResult(); started && *started != FirmwareLoadResult::Ok)
     Warn(RefusalText(*started));
 
+  if (progress.HandedOver()) {
+    const std::optional<FirmwareVerdict> verdict = progress.LateVerdict();
+    // Still under way: keep-alives would only compete with the sensor's image
+    // check; the link watch starts again with the verdict.
+    if (!verdict && services_.session.Firmware().State().active) return;
+    if (verdict) ShowFirmwareVerdict(verdict->code, verdict->status, MessageOwner::MainWindow);
+  }
   SetTimer(TIMER_LINK_WATCH, 1000);
 }
 

@@ -419,7 +419,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(totals <= 1, "chunk count announced twice");
     Require(steps == s.transfer.chunks, "one step per chunk");
-    Require(dones == s.transfer.finishes, "one done per finish request");
+    // The verdict comes with the answer to the finish request, once.
+    // Whatever the replies, the exchange finishes once, and its verdict comes with the answer to that.
+    Require(s.transfer.finishes <= 1, "finish requested twice");
+    Require(dones <= s.transfer.finishes, "one verdict per transfer, after its finish request");
   }
   return 0;
 }

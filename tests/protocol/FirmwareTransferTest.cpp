@@ -1,11 +1,13 @@
 // The firmware exchange driven reply by reply: chunks, diagnostic lines,
-// progress notifications, refused images and abandoning a transfer.
+// progress notifications, replies that answer no request, time-outs on a
+// clock of the test's own, refused images and abandoning a transfer.
 #include "protocol/FirmwareTransfer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -145,7 +147,7 @@ TEST_F(Firmware, ImagesOfEverySizeClass) {
     progress.insert(progress.end(), c.chunks.size(), {1, 0});
     progress.push_back({2, 0});
     EXPECT_EQ(Progress(), progress);
-    EXPECT_EQ(transfer.State().otaStep, 0x70u);
+    EXPECT_EQ(transfer.State().stage, OtaStage::Idle);
     EXPECT_FALSE(transfer.State().active);
   }
   EXPECT_THAT(boxes.Shown(), IsEmpty());
@@ -173,7 +175,7 @@ TEST_F(Firmware, FailureStatusStillAdvancesButARefusedImageIsNotASuccess) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
   RunToEnd(3);  // every reply says "校验失败"
   EXPECT_EQ(Chunks(), (std::vector<Chunk>{{0, 248}, {248, 248}, {496, 104}}));
-  EXPECT_EQ(transfer.State().otaStep, 0x70u);
+  EXPECT_EQ(transfer.State().stage, OtaStage::Idle);
   // The end-of-image reply is the sensor's verdict: reported as a failure with its status.
   using P = std::pair<std::uint32_t, std::uint32_t>;
   EXPECT_EQ(Progress(), (std::vector<P>{{0, 3}, {1, 0}, {1, 0}, {1, 0}, {3, 3}}));
@@ -187,26 +189,99 @@ TEST_F(Firmware, OnlyTheEndOfImageStatusDecidesTheOutcome) {
   Answer(1);  // last chunk -> F3
   Answer(0);  // F3 accepted -> F4
   ASSERT_EQ(sender.Last()[5], 0xF4);
+  Answer(0);
   using P = std::pair<std::uint32_t, std::uint32_t>;
   EXPECT_EQ(Progress(), (std::vector<P>{{0, 2}, {1, 0}, {1, 0}, {2, 0}}));
 }
 
-TEST_F(Firmware, RepeatedRepliesFollowTheStepTable) {
+TEST_F(Firmware, OnlyTheAnswerToTheRequestOutstandingMovesTheExchange) {
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
+  for (int guard = 0; guard < 20; ++guard) {
+    const std::uint8_t outstanding = sender.Last().at(5);
+    const std::size_t sent = sender.Count();
+    // Every other firmware reply now is unrequested or late: nothing may follow from it.
+    for (std::uint8_t code = 0xF0; code <= 0xF4; ++code)
+      if (code != outstanding) transfer.OnOtaReply(Reply(code, {0}));
+    ASSERT_EQ(sender.Count(), sent) << "after a stray reply while 0x" << std::hex << int(outstanding) << " was out";
+    Answer();
+    if (outstanding == 0xF4) break;
+  }
+  // A repeated answer to the finish and a late one to the end of image: no second verdict.
+  transfer.OnOtaReply(Reply(0xF4, {0}));
+  transfer.OnOtaReply(Reply(0xF3, {3}));
+  EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF2, 0xF2, 0xF3, 0xF4}));
+  using P = std::pair<std::uint32_t, std::uint32_t>;
+  EXPECT_EQ(Progress(), (std::vector<P>{{0, 3}, {1, 0}, {1, 0}, {1, 0}, {2, 0}}));
+  EXPECT_FALSE(transfer.State().active);
+}
+
+TEST_F(Firmware, TheVerdictWaitsForTheFinishAnswerAndCarriesItsStatus) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
-  Answer();                                     // F0 -> F1
-  transfer.OnOtaReply(Reply(0xF2, {0}));        // a chunk reply at step 0x71 sends F1 again
-  EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF1}));
-  transfer.OnOtaReply(Reply(0xF1, {0}));        // the only chunk
-  transfer.OnOtaReply(Reply(0xF2, {0}));        // -> F3
-  transfer.OnOtaReply(Reply(0xF2, {0}));        // at 0x73 a chunk reply sends F3 again
-  transfer.OnOtaReply(Reply(0xF3, {0}));        // -> F4, done
-  transfer.OnOtaReply(Reply(0xF2, {0}));        // at 0x74: F4 and done again
-  EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF1, 0xF2, 0xF3, 0xF3, 0xF4, 0xF4}));
-  EXPECT_EQ(Chunks().size(), 1u);
-  transfer.OnOtaReply(Reply(0xF4, {0}));        // finished
-  transfer.OnOtaReply(Reply(0xF3, {0}));        // a stray reply afterwards sends nothing
-  EXPECT_EQ(sender.Count(), 8u);
-  EXPECT_EQ(transfer.State().otaStep, 0x70u);
+  for (int i = 0; i < 4; ++i) Answer();  // F0, F1, the chunk, F3: the finish request is out
+  ASSERT_EQ(sender.Last()[5], 0xF4);
+  EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{1, 0})) << "a verdict before the sensor's";
+  Answer(2);  // the sensor could not finish: "内部错误"
+  EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{3, 2}));
+}
+
+TEST_F(Firmware, ASlowStepStallsWithoutEndingAndTheImageCheckHasItsOwnPatience) {
+  std::atomic<std::int64_t> ms{0};  // the test's clock; the watchdog thread reads it too
+  transfer.SetClock([&] { return FirmwareTransfer::Clock::time_point(std::chrono::milliseconds(ms.load())); });
+  auto wait = [&](std::int64_t more) {
+    ms += more;
+    transfer.CheckTimeouts();
+  };
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
+  Answer();  // the image description is out; the sensor erases for 12 s
+  wait(12000);
+  EXPECT_TRUE(transfer.State().stalled);
+  EXPECT_EQ(transfer.State().waiting, 12000ms);
+  Answer();  // and answers: the first chunk
+  EXPECT_FALSE(transfer.State().stalled);
+  Answer();
+  Answer();  // the last chunk is out
+  wait(12000);
+  EXPECT_FALSE(transfer.State().stalled) << "past the last chunk only the longer patience counts";
+  Answer();  // the end of image is out: the sensor checks it
+  wait(29000);
+  Answer();  // the finish
+  wait(29000);
+  EXPECT_TRUE(transfer.State().active);
+  Answer();
+  EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{2, 0}));
+
+  // Another download whose image check is never answered: one verdict, then nothing.
+  poster.Clear();
+  sender.Clear();
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
+  for (int i = 0; i < 3; ++i) Answer();  // F0, F1, the chunk: F3 is out
+  wait(29999);
+  EXPECT_TRUE(transfer.State().active);
+  wait(1);
+  EXPECT_FALSE(transfer.State().active);
+  Answer();  // a late answer to the end of image
+  wait(60000);
+  EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF3}));
+  using P = std::pair<std::uint32_t, std::uint32_t>;
+  EXPECT_EQ(Progress(), (std::vector<P>{{0, 1}, {1, 0}, {4, 0}}));
+}
+
+TEST_F(Firmware, AVerdictGoesToTheWindowItWasRedirectedToExactlyOnce) {
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
+  Answer();
+  Answer();  // the only chunk is out: the progress window closes
+  EXPECT_EQ(transfer.RedirectVerdict("Varnel"), std::nullopt);
+  RunToEnd();
+  ASSERT_FALSE(poster.All().empty());
+  EXPECT_EQ(poster.All().back().caption, "Varnel");
+  EXPECT_EQ(poster.All().back().notification.wParam, 2u);
+
+  // A window that closes with the verdict already on its way to it gets the verdict to show.
+  poster.Clear();
+  ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
+  RunToEnd(3);
+  EXPECT_EQ(poster.All().back().caption, "固件下载进度");
+  EXPECT_EQ(transfer.RedirectVerdict("Varnel"), (FirmwareVerdict{3, 3}));
 }
 
 TEST_F(Firmware, SecondDownloadAfterACompleteOne) {
@@ -246,7 +321,7 @@ TEST_F(Firmware, DownloadAfterAnInterruptedOne) {
   Answer();
   Answer();
   Answer();  // two chunks out, then the sensor falls silent
-  ASSERT_EQ(transfer.State().otaStep, 0x72u);
+  ASSERT_EQ(transfer.State().stage, OtaStage::Chunk);
   sender.Clear();
   poster.Clear();
   const Bytes image = Pattern(600);

@@ -41,6 +41,8 @@ TEST(ProgressText, CounterAndRate) {
   EXPECT_EQ(TransferRateText(9830 * 2 + 1, 9830 * 2 + 1 + 117965, 2.0), "9.6 KB/s，剩余 00:12");
   EXPECT_EQ(TransferRateText(1000, 1000, 1.0), "1.0 KB/s，剩余 00:00");
   EXPECT_EQ(TransferRateText(0, 1000, 1.0), "-- KB/s，剩余 --:--");
+  // The whole image: its average rate and the time it took, never a time left.
+  EXPECT_EQ(TransferAverageText(65536, 6.8), "平均 9.4 KB/s，用时 00:07");
 }
 
 }  // namespace

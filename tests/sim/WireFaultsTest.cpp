@@ -3,6 +3,7 @@
 // and the instants at which delayed and paced replies leave.
 #include <gtest/gtest.h>
 
+#include "sim/ControlCommands.h"
 #include "sim/SimSensor.h"
 #include "tests/sim/SimTestSupport.h"
 
@@ -93,6 +94,22 @@ TEST_F(WireFaultsTest, TheAAPreambleKeepsTheFrameGood) {
   const HostView view = ReadAsHost(out);
   ASSERT_EQ(view.frames.size(), 1u);
   EXPECT_EQ(view.frames[0].preamble, 0xAAAAAAAAu);
+}
+
+TEST_F(WireFaultsTest, DuplicateAndUnrequestedRepliesComeOnceAfterTheirCode) {
+  ASSERT_TRUE(RunCommand(sensor_, "duplicate 0x01").ok);
+  ASSERT_TRUE(RunCommand(sensor_, "unrequested 0xF3 0x01").ok);
+  EXPECT_FALSE(RunCommand(sensor_, "unrequested 0xF3").ok);
+  const HostView first = ReadAsHost(Concat(Feed(kFirmwareQuery)));
+  ASSERT_EQ(first.frames.size(), 3u);
+  EXPECT_EQ(first.frames[0].code, 0x01);
+  EXPECT_EQ(first.frames[1].code, 0x01);
+  EXPECT_EQ(first.frames[1].payload, first.frames[0].payload);
+  EXPECT_EQ(first.frames[2].code, 0xF3);
+  EXPECT_EQ(first.frames[2].payload, Bytes{0x00});
+  // Both were spent on that reply.
+  EXPECT_EQ(Concat(Feed(kFirmwareQuery)), kFirmwareReply);
+  EXPECT_NE(sensor_.StatsLine().find("duplicated=1 unrequested=1"), std::string::npos);
 }
 
 TEST_F(WireFaultsTest, EveryNthReplyIsDropped) {

@@ -195,7 +195,7 @@ class Soak : public ::testing::Test {
     ASSERT_EQ(session.StartFirmwareDownload(file), FirmwareLoadResult::Ok);
     auto signature = [&] {
       const FirmwareTransferState s = session.Firmware().State();
-      return std::tuple(s.active, s.otaStep, s.offset, s.lastChunkSent);
+      return std::tuple(s.active, s.stage, s.offset, s.lastChunkSent);
     };
     auto last = signature();
     auto lastChange = Clock::now();

@@ -1,6 +1,8 @@
 // The download button and its progress window against the simulated sensor:
 // a whole 600-byte download, the path and file checks that refuse before
-// anything stops or goes out, and a sensor that falls silent mid-way.
+// anything stops or goes out, a sensor that falls silent mid-way or is slow,
+// the window closed once the whole image is out, and replies that answer no
+// request.
 #include <QTemporaryDir>
 #include <QAbstractButton>
 #include <QTimer>
@@ -11,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 
 #include "tests/support/SimProcess.h"
 #include "tests/support/UiHarness.h"
@@ -54,10 +58,11 @@ class FirmwareDownload : public ::testing::Test {
     ASSERT_TRUE(sim->Started());
     h.ports = {sim->LinkPath()};
     dlg = std::make_unique<CVarnelDlg>(h.services);
+    // Short enough that no test waits for the operator's ten or thirty seconds.
+    h.session.Firmware().SetTimeouts(timeouts);
     dlg->SetProgressDialogHook([this](CProgressDlg& progress) {
       ++progressWindows;
       current = &progress;
-      if (stallLimit) progress.SetStallLimit(*stallLimit);
       seen.Attach(progress);
     });
   }
@@ -98,7 +103,7 @@ class FirmwareDownload : public ::testing::Test {
   CProgressDlg* current = nullptr;  // valid only during a download
   int progressWindows = 0;
   bool downloadDone = false;
-  std::optional<std::chrono::milliseconds> stallLimit;
+  FirmwareTransferTimeouts timeouts{5s, 10s};
 };
 
 TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSearchPaused) {
@@ -240,7 +245,7 @@ TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
 TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSendNothing) {
   const fs::path image = root / "Rfid" / "firmware.bin";
   test::WriteFile(image, test::TestImage(600, 11));
-  stallLimit = 400ms;
+  timeouts.stall = 400ms;
   Start();
 
   std::uint64_t chunksAtExit = 0, keepAlivesAtExit = 0, cardReadsAtMarker = 0;
@@ -291,6 +296,155 @@ TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSend
     EXPECT_NE(text, test::kSucceeded);
   }
   EXPECT_EQ(sim->State()["image"], "0");
+}
+
+TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGivesItsVerdict) {
+  const fs::path image = root / "Rfid_v3.bin";
+  const fs::path received = root / "received.bin";
+  const auto bytes = test::TestImage(600, 5);
+  test::WriteFile(image, bytes);
+  timeouts.imageCheck = 1500ms;
+  Start({"--image-out", received.string()});
+
+  struct Run {
+    std::string name;
+    std::function<void()> close;
+    std::string otaStatus;  // what the sensor answers the firmware steps
+    bool silent;            // the sensor falls silent as the window closes
+    std::string verdict;    // the one box the transfer ends with
+  };
+  const std::vector<Run> runs = {
+      {"Escape", [&] { QTest::keyClick(Progress(), Qt::Key_Escape); }, "ota-status auto", false, test::kSucceeded},
+      {"Enter", [&] { QTest::keyClick(Progress(), Qt::Key_Return); }, "ota-status 3", false,
+       "固件下载失败（传感器回复：校验失败），请重新下载"},
+      {"close box", [&] { Progress()->close(); }, "ota-status auto", true, "固件下载失败（传感器未应答），请重新下载"},
+  };
+  const std::string busy = "传感器正在校验上一次下载的固件，请等待结果后再下载";
+  std::uint64_t endsBefore = 0, finishesBefore = 0;
+  std::size_t boxesBefore = 0;
+  UiScript script = Connected();
+  for (const Run& run : runs) {
+    script.Do([&, run] {
+            ASSERT_FALSE(sim->Ask("delay 300", "ok").empty());  // each count stays on screen
+            ASSERT_FALSE(sim->Ask(run.otaStatus, "ok").empty());
+            fs::remove(received);
+            const auto stats = sim->Stats();
+            endsBefore = CodeCount(stats, 0xF3);
+            finishesBefore = CodeCount(stats, 0xF4);
+            boxesBefore = h.boxes.Count();
+            ClickDownload(image);
+          })
+        // From here on the sensor is slower still, so the window is closed at
+        // 3/3 well before its last answers come.
+        .When("2/3 (" + run.name + ")", [&] { return Counter() == "2/3" || Counter() == "3/3"; },
+              [&] { ASSERT_FALSE(sim->Ask("delay 800", "ok").empty()); })
+        .When("3/3 (" + run.name + ")", [&] { return Counter() == "3/3"; },
+              [&, run] {
+                run.close();
+                if (run.silent) ASSERT_FALSE(sim->Ask("silent on", "ok").empty());
+              })
+        .WaitFor("window closed (" + run.name + ")", [&] { return downloadDone; })
+        .Do([&, run] {
+          // Until the verdict the link watch leaves the sensor to its image check.
+          if (h.boxes.Count() == boxesBefore) EXPECT_FALSE(dlg->HasTimer(kLinkWatchTimer)) << run.name;
+          // A download now would leave the one under way without its verdict.
+          if (run.silent) ClickDownload(image);
+        })
+        .WaitFor("verdict (" + run.name + ")",
+                 [&, run] {
+                   const auto texts = h.boxes.Texts();
+                   return std::find(texts.begin() + boxesBefore, texts.end(), run.verdict) != texts.end();
+                 },
+                 10s)
+        .Do([&, run] {
+          const RecordedBox box = h.boxes.Boxes().back();
+          EXPECT_EQ(box.text, run.verdict);
+          EXPECT_EQ(box.owner, MessageOwner::MainWindow) << run.name;
+          EXPECT_EQ(box.caption, run.verdict == test::kSucceeded ? "提示" : "警告");
+          EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer)) << run.name;
+          EXPECT_FALSE(h.session.Firmware().State().active);
+          if (!run.silent) {
+            const auto stats = sim->Stats();
+            EXPECT_EQ(CodeCount(stats, 0xF3), endsBefore + 1) << run.name;
+            EXPECT_EQ(CodeCount(stats, 0xF4), finishesBefore + 1) << run.name;
+            EXPECT_EQ(test::ReadFile(received), bytes) << run.name;
+          }
+          ASSERT_FALSE(sim->Ask("silent off", "ok").empty());
+        });
+  }
+  script.Do([&] { dlg->EndDialog(kIdCancel); });
+  ASSERT_TRUE(script.RunDuring([&] { dlg->RunModal(); }));
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{runs[0].verdict, runs[1].verdict, busy, runs[2].verdict}));
+  EXPECT_EQ(progressWindows, 3);
+}
+
+TEST_F(FirmwareDownload, RepliesThatAnswerNoRequestLeaveOneTrueVerdictPerDownload) {
+  const fs::path image = root / "Rfid_v4.bin";
+  const fs::path received = root / "received.bin";
+  const auto bytes = test::TestImage(600, 9);
+  test::WriteFile(image, bytes);
+  Start({"--image-out", received.string()});
+
+  struct Fault {
+    std::string command;
+    std::string counter;  // the simulator's count of it, to see that it happened
+  };
+  const std::vector<Fault> faults = {
+      {"duplicate 0xF2", "duplicated"},          // the first chunk's answer, twice
+      {"unrequested 0xF0 0xF2", "unrequested"},  // a begin answer in the middle of the chunks
+      {"unrequested 0xF3 0xF2", "unrequested"},  // an end-of-image answer before the image is whole
+  };
+  std::map<std::string, std::string> before;
+  std::size_t boxesBefore = 0;
+  UiScript script = Connected();
+  for (const Fault& fault : faults) {
+    script.Do([&, fault] {
+            fs::remove(received);
+            ASSERT_FALSE(sim->Ask(fault.command, "ok").empty());
+            before = sim->Stats();
+            boxesBefore = h.boxes.Count();
+            ClickDownload(image);
+          })
+        .WaitFor("download over (" + fault.command + ")", [&] { return downloadDone; }, 10s)
+        // Replies are handled in order: once two keep-alives have been answered,
+        // whatever came before them has been handled too.
+        .WaitFor("link watch again (" + fault.command + ")",
+                 [&] { return CodeCount(sim->Stats(), kKeepAlive) >= CodeCount(before, kKeepAlive) + 2; })
+        .Do([&, fault] {
+          const auto stats = sim->Stats();
+          EXPECT_EQ(StatCount(stats, fault.counter), StatCount(before, fault.counter) + 1) << fault.command;
+          const auto texts = h.boxes.Texts();
+          EXPECT_EQ(std::vector<std::string>(texts.begin() + boxesBefore, texts.end()),
+                    std::vector<std::string>{test::kSucceeded})
+              << fault.command;
+          // The success is the sensor's: it checked and finished this image once.
+          EXPECT_EQ(CodeCount(stats, 0xF3), CodeCount(before, 0xF3) + 1) << fault.command;
+          EXPECT_EQ(CodeCount(stats, 0xF4), CodeCount(before, 0xF4) + 1) << fault.command;
+          EXPECT_EQ(test::ReadFile(received), bytes) << fault.command;
+        });
+  }
+  script.Do([&] { dlg->EndDialog(kIdCancel); });
+  ASSERT_TRUE(script.RunDuring([&] { dlg->RunModal(); }));
+}
+
+TEST_F(FirmwareDownload, ASlowStepIsShownAsAStallYetTheDownloadEndsOnItsOwn) {
+  const fs::path image = root / "Rfid_slow.bin";
+  test::WriteFile(image, test::TestImage(300, 3));
+  timeouts.stall = 300ms;
+  Start();
+
+  const bool ok = Connected()
+                      // Every step, the erase after the image description among them,
+                      // takes longer than the stall limit.
+                      .WaitFor("sensor slowed", [&] { return !sim->Ask("delay 700", "ok").empty(); })
+                      .Do([&] { ClickDownload(image); })
+                      .WaitFor("stall shown", [&] { return Progress() && Progress()->Stalled(); })
+                      .WaitFor("download over", [&] { return downloadDone; }, 15s)
+                      .Do([&] { dlg->EndDialog(kIdCancel); })
+                      .RunDuring([&] { dlg->RunModal(); });
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kSucceeded}));
+  EXPECT_EQ(CodeCount(sim->Stats(), 0xF4), 1u);
 }
 
 }  // namespace

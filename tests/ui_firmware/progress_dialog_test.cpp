@@ -1,8 +1,10 @@
 // The progress window on its own: notifications posted to it by its caption,
-// the close commands in each state, the stall exit and broken templates.
+// the close commands in each state, what it shows of a silent sensor, and
+// broken templates. The transfer's state is a stand-in the tests set.
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "tests/support/UiHarness.h"
@@ -23,7 +25,10 @@ class ProgressDialog : public ::testing::Test {
   UiHarness h;
   int starts = 0;
   int abandons = 0;
+  int handOvers = 0;
+  int looks = 0;  // times the window looked at the transfer
   FirmwareLoadResult startAnswer = FirmwareLoadResult::Ok;
+  FirmwareTransferState transfer;  // what the window sees when it looks
 
   FirmwareDownloadHooks Hooks(std::uint32_t imageSize = 600) {
     FirmwareDownloadHooks hooks;
@@ -33,6 +38,15 @@ class ProgressDialog : public ::testing::Test {
       return startAnswer;
     };
     hooks.abandon = [this] { ++abandons; };
+    hooks.status = [this] {
+      ++looks;
+      return transfer;
+    };
+    hooks.handOver = [this] {
+      ++handOvers;
+      return std::optional<FirmwareVerdict>();
+    };
+    transfer.active = true;
     return hooks;
   }
   // Through the same path the transfer uses: found by caption, queued, handled in order.
@@ -42,32 +56,37 @@ class ProgressDialog : public ::testing::Test {
   static std::string Text(CProgressDlg& dlg, int id) { return dlg.Control(id)->Text(); }
 };
 
-TEST_F(ProgressDialog, AllChunksCountedButNoDoneClosesAndGivesTheTransferUp) {
-  CProgressDlg dlg(h.windows, Hooks(), 60s);
-  int result = 0;
-  const bool ok =
-      UiScript()
-          .When("window findable and transfer started",
-                [&] { return h.windows.Has("固件下载进度") && starts == 1; },
-                [&] {
-                  ASSERT_TRUE(Post(0, 3));
-                  for (int i = 0; i < 3; ++i) Post(1);
-                })
-          .When("3/3", [&] { return Text(dlg, test::kCounterId) == "3/3"; },
-                [&] { QTest::keyClick(&dlg, Qt::Key_Escape); })
-          .RunDuring([&] { result = dlg.RunModal(); });
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(result, kIdCancel);
+TEST_F(ProgressDialog, AtNOfNEveryCloseLetsTheTransferGoOnInsteadOfGivingItUp) {
+  const std::vector<std::function<void(CProgressDlg&)>> closes = {
+      [](CProgressDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+      [](CProgressDlg& d) { QTest::keyClick(&d, Qt::Key_Return); },
+      [](CProgressDlg& d) { d.close(); },  // the close box
+  };
+  for (const auto& closeIt : closes) {
+    CProgressDlg dlg(h.windows, Hooks());
+    const bool ok =
+        UiScript()
+            .When("window findable and transfer started",
+                  [&] { return h.windows.Has("固件下载进度") && starts > 0; },
+                  [&] {
+                    ASSERT_TRUE(Post(0, 3));
+                    for (int i = 0; i < 3; ++i) Post(1);
+                  })
+            .When("3/3", [&] { return Text(dlg, test::kCounterId) == "3/3"; }, [&] { closeIt(dlg); })
+            .RunDuring([&] { dlg.RunModal(); });
+    ASSERT_TRUE(ok);
+    EXPECT_FALSE(h.windows.Has("固件下载进度"));
+    EXPECT_TRUE(dlg.HandedOver());
+    EXPECT_EQ(dlg.Control(test::kBarId)->Position(), 3);
+  }
+  // The end-of-image and finish requests are still owed: nothing was given up.
+  EXPECT_EQ(abandons, 0);
+  EXPECT_EQ(handOvers, 3);
   EXPECT_EQ(h.boxes.Count(), 0u);
-  EXPECT_EQ(dlg.Control(test::kBarId)->Position(), 3);
-  // Closed before the sensor confirmed the end of the image: the download is given up.
-  EXPECT_EQ(abandons, 1);
-  EXPECT_EQ(dlg.TotalChunks(), 0);
-  EXPECT_FALSE(h.windows.Has("固件下载进度"));
 }
 
 TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
-  CProgressDlg dlg(h.windows, Hooks(100), 60s);
+  CProgressDlg dlg(h.windows, Hooks(100));
   int result = 0;
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
@@ -89,7 +108,7 @@ TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
 }
 
 TEST_F(ProgressDialog, ImageRefusedByTheSensorIsReportedAsAFailure) {
-  CProgressDlg dlg(h.windows, Hooks(100), 60s);
+  CProgressDlg dlg(h.windows, Hooks(100));
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
                             [&] {
@@ -108,7 +127,7 @@ TEST_F(ProgressDialog, ImageRefusedByTheSensorIsReportedAsAFailure) {
 
 TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
   for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
-    CProgressDlg dlg(h.windows, Hooks(), 60s);
+    CProgressDlg dlg(h.windows, Hooks());
     int result = 0;
     const bool ok = UiScript()
                         .When("started", [&] { return dlg.IsRunning() && starts > 0; },
@@ -122,10 +141,8 @@ TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
   EXPECT_EQ(h.boxes.Count(), 0u);
 }
 
-TEST_F(ProgressDialog, StalledTransferSaysSoRecoversOnProgressAndLetsTheOperatorLeave) {
-  CProgressDlg dlg(h.windows, Hooks(), 10s);
-  dlg.SetStallLimit(80ms);
-  EXPECT_EQ(dlg.StallLimit(), 80ms);
+TEST_F(ProgressDialog, StalledTransferSaysSoRecoversWhenTheSensorAnswersAndLetsTheOperatorLeave) {
+  CProgressDlg dlg(h.windows, Hooks());
   int result = 0;
   const bool ok =
       UiScript()
@@ -133,19 +150,22 @@ TEST_F(ProgressDialog, StalledTransferSaysSoRecoversOnProgressAndLetsTheOperator
                 [&] {
                   Post(0, 3);
                   Post(1);
+                  transfer.stalled = true;
                 })
           .WaitFor("stalled at 1/3", [&] { return dlg.Stalled(); })
           .Do([&] {
             EXPECT_EQ(Text(dlg, test::kCounterId), test::kStalledCounter);
             EXPECT_EQ(Text(dlg, test::kRateLineId), test::kStalledLine);
-            Post(1);  // the sensor answers after all
+            transfer.stalled = false;  // a slow step, answered after all: nothing was ended
           })
-          .WaitFor("counting again", [&] { return Text(dlg, test::kCounterId) == "2/3"; })
+          .WaitFor("counting again", [&] { return Text(dlg, test::kCounterId) == "1/3"; })
           .Do([&] {
             EXPECT_FALSE(dlg.Stalled());
             EXPECT_NE(Text(dlg, test::kRateLineId), test::kStalledLine);
             QTest::keyClick(&dlg, Qt::Key_Escape);  // due again: refused
             EXPECT_TRUE(dlg.IsRunning());
+            Post(1);
+            transfer.stalled = true;
           })
           .WaitFor("stalled at 2/3", [&] { return dlg.Stalled(); })
           .Do([&] { QTest::keyClick(&dlg, Qt::Key_Escape); })
@@ -154,10 +174,50 @@ TEST_F(ProgressDialog, StalledTransferSaysSoRecoversOnProgressAndLetsTheOperator
   EXPECT_EQ(result, kIdCancel);
   EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kCannotLeave}));
   EXPECT_EQ(abandons, 1);
+  EXPECT_EQ(handOvers, 0);
+}
+
+TEST_F(ProgressDialog, SpeedLineSaysWhenTheSensorIsSilentAndShowsTheAverageAtNOfN) {
+  CProgressDlg dlg(h.windows, Hooks(248 * 4));
+  int looksAtFull = 0;
+  std::string lineAtFull;
+  const std::regex average(R"(平均 \d+\.\d KB/s，用时 \d\d:\d\d)");
+  const bool ok =
+      UiScript()
+          .When("started", [&] { return starts == 1; },
+                [&] {
+                  Post(0, 4);
+                  Post(1);
+                  transfer.waiting = 2100ms;  // no answer for over two seconds
+                })
+          .WaitFor("not answered yet", [&] { return Text(dlg, test::kRateLineId) == "传感器尚未应答"; })
+          .Do([&] {
+            transfer.waiting = 0ms;
+            Post(1);  // answered: figures again, at once
+          })
+          .WaitFor("figures", [&] { return Text(dlg, test::kRateLineId).find("剩余") != std::string::npos; })
+          .Do([&] {
+            Post(1);
+            Post(1);  // within the second that keeps figures from changing too often
+          })
+          .WaitFor("4/4", [&] { return Text(dlg, test::kCounterId) == "4/4"; })
+          .Do([&] {
+            lineAtFull = Text(dlg, test::kRateLineId);
+            EXPECT_TRUE(std::regex_match(lineAtFull, average)) << lineAtFull;
+            transfer.waiting = 5000ms;  // the sensor checks the image
+            looksAtFull = looks;
+          })
+          .WaitFor("two more looks", [&] { return looks >= looksAtFull + 2; })
+          .Do([&] {
+            EXPECT_EQ(Text(dlg, test::kRateLineId), lineAtFull);
+            dlg.EndDialog(kIdCancel);
+          })
+          .RunDuring([&] { dlg.RunModal(); });
+  ASSERT_TRUE(ok);
 }
 
 TEST_F(ProgressDialog, SpeedLineShowsAPlaceholderThenFiguresAtMostOnceASecond) {
-  CProgressDlg dlg(h.windows, Hooks(2000), 60s);
+  CProgressDlg dlg(h.windows, Hooks(2000));
   ProgressRecorder seen;
   seen.Attach(dlg);
   auto lastPost = std::chrono::steady_clock::now();
@@ -194,7 +254,7 @@ TEST_F(ProgressDialog, SpeedLineShowsAPlaceholderThenFiguresAtMostOnceASecond) {
 
 TEST_F(ProgressDialog, RefusedStartEndsTheRunAtOnce) {
   startAnswer = FirmwareLoadResult::Empty;
-  CProgressDlg dlg(h.windows, Hooks(), 60s);
+  CProgressDlg dlg(h.windows, Hooks());
   EXPECT_FALSE(dlg.StartResult().has_value());
   EXPECT_EQ(dlg.RunModal(), kIdCancel);
   EXPECT_EQ(dlg.StartResult(), FirmwareLoadResult::Empty);
@@ -205,7 +265,7 @@ TEST_F(ProgressDialog, RefusedStartEndsTheRunAtOnce) {
 TEST_F(ProgressDialog, UnknownParameterAndMissingControlsAreReported) {
   DialogTemplate withoutCounter = ProgressDialogTemplate();
   ASSERT_TRUE(RemoveControl(withoutCounter, test::kCounterId));
-  CProgressDlg dlg(h.windows, Hooks(), 60s, withoutCounter);
+  CProgressDlg dlg(h.windows, Hooks(), withoutCounter);
   dlg.OnProgress(0, 3);
   dlg.OnProgress(1, 0);
   dlg.OnProgress(7, 0);
@@ -227,7 +287,7 @@ TEST_F(ProgressDialog, UnknownParameterAndMissingControlsAreReported) {
 TEST_F(ProgressDialog, MissingBarKeepsTheWindowOpenOnCancel) {
   DialogTemplate withoutBar = ProgressDialogTemplate();
   ASSERT_TRUE(RemoveControl(withoutBar, test::kBarId));
-  CProgressDlg dlg(h.windows, Hooks(), 60s, withoutBar);
+  CProgressDlg dlg(h.windows, Hooks(), withoutBar);
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
                             [&] {

@@ -42,4 +42,13 @@ std::string TransferRateText(std::uint64_t bytesDone, std::uint64_t bytesTotal, 
   return text;
 }
 
+std::string TransferAverageText(std::uint64_t bytesTotal, double elapsedSeconds) {
+  if (elapsedSeconds <= 0.0) elapsedSeconds = 0.001;
+  const auto seconds = static_cast<long long>(std::llround(elapsedSeconds));
+  char text[64];
+  std::snprintf(text, sizeof text, "平均 %.1f KB/s，用时 %02lld:%02lld",
+                static_cast<double>(bytesTotal) / elapsedSeconds / 1024.0, seconds / 60, seconds % 60);
+  return text;
+}
+
 }  // namespace varnel

@@ -25,5 +25,9 @@ std::string ProgressCounterText(int done, int total);
 
 // "9.6 KB/s，剩余 00:12": the average rate since the start and the time left at that rate.
 std::string TransferRateText(std::uint64_t bytesDone, std::uint64_t bytesTotal, double elapsedSeconds);
+// "平均 9.6 KB/s，用时 00:07": the whole image sent, nothing left to wait for at that rate.
+std::string TransferAverageText(std::uint64_t bytesTotal, double elapsedSeconds);
+// The rate line while the sensor has not answered for a while: no figures to count down.
+inline constexpr char kSensorNotAnsweredYet[] = "传感器尚未应答";
 
 }  // namespace varnel
