@@ -192,11 +192,6 @@ void DeviceSession::CardPollTick() {
   Send(MakeReadRequest(CMD_CARD_READ));
 }
 
-std::size_t DeviceSession::OutstandingCardReads() {
-  std::lock_guard lock(cardReadsMutex_);
-  return cardReads_.Outstanding();
-}
-
 void DeviceSession::StartCardPoll() {
   if (cardPollTimer_) return;
   cardPollTimer_ = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, kCardPollPeriod,

@@ -83,8 +83,6 @@ class DeviceSession {
   bool IsCardPollRunning() const { return cardPollTimer_ != nullptr; }
   // Card reads given up for lost by a poll tick since construction.
   std::uint64_t LostCardReads() const { return lostCardReads_.load(); }
-  // Card reads sent and not yet answered nor given up for lost. Any thread.
-  std::size_t OutstandingCardReads();
 
   // The link watch: whether a keep-alive reply arrived since the last call; clears it.
   bool TakeKeepAliveAnswered() { return keepAliveAnswered_.exchange(false); }

@@ -1,6 +1,7 @@
 // Card search against the simulated sensor: readings reach the card box, the
-// poll never has two reads outstanding, a silent sensor ends the search, and a
-// search paused from elsewhere takes two presses to poll again.
+// poll keeps one read outstanding, a silent sensor ends the search (a status
+// box left open does not), and a search paused from elsewhere takes two
+// presses to poll again.
 #include <gtest/gtest.h>
 
 #include <chrono>
