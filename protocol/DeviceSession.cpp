@@ -1,5 +1,7 @@
 #include "protocol/DeviceSession.h"
 
+#include <algorithm>
+
 #include "platform/MessageBox.h"
 
 namespace varnel {
@@ -49,8 +51,20 @@ void DeviceSession::OnStatusReply(const LinkFrame& frame) {
     case 3: text = "校验失败"; break;
     default: return;
   }
-  // Shown over the main window; this (reader) thread waits until it is closed.
+  // Shown over the main window; this (reader) thread waits until it is closed,
+  // and replies wait in the port meanwhile: the link watch must not take that
+  // for a silent sensor.
+  statusBoxesOpen_.fetch_add(1);
+  receptionHeld_.store(true);
   ShowMessage(text, "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  statusBoxesOpen_.fetch_sub(1);
+}
+
+bool DeviceSession::TakeReceptionHeld() {
+  const bool held = receptionHeld_.exchange(false);
+  // Still open: the next period is held too, whenever the box closes in it.
+  if (statusBoxesOpen_.load() > 0) receptionHeld_.store(true);
+  return held;
 }
 
 void DeviceSession::SequenceReply(const LinkFrame& frame) {
@@ -89,6 +103,10 @@ void DeviceSession::SequenceReply(const LinkFrame& frame) {
       break;
     case CMD_CARD_READ:
       OnCardReply(targets, payload, length);
+      {
+        std::lock_guard lock(cardReadsMutex_);
+        cardReads_.Answered(CardReadTracker::Clock::now());
+      }
       // Whoever sent the read, the next poll tick may go; a release at 1 stays 1.
       cardReadGate_.Release();
       nextQuery_ = 0;
@@ -120,7 +138,14 @@ void DeviceSession::SendQuery(std::uint8_t query) {
 }
 
 void DeviceSession::SendIdentityQuery() { Send(MakeReadRequest(CMD_FIRMWARE_VERSION)); }
-void DeviceSession::SendCardRead() { Send(MakeReadRequest(CMD_CARD_READ)); }
+void DeviceSession::SendCardRead() {
+  {
+    // Counted before it leaves, so its reply can never come first.
+    std::lock_guard lock(cardReadsMutex_);
+    cardReads_.Sent(CardReadTracker::Clock::now());
+  }
+  Send(MakeReadRequest(CMD_CARD_READ));
+}
 void DeviceSession::SendKeepAlive() { Send(MakeKeepAliveRequest()); }
 void DeviceSession::SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType) {
   Send(MakeCanIdRequest(canId, frameType));
@@ -135,10 +160,30 @@ void DeviceSession::SendFactoryResetRequest() { Send(MakeFactoryResetRequest());
 void DeviceSession::SendRestartRequest() { Send(MakeRestartRequest()); }
 
 void DeviceSession::CardPollTick() {
-  // A silent sensor keeps the gate taken: the ticks wait here instead of piling
-  // up requests, one read per deadline at most. A late reply to the lost read
-  // finds the gate free again and leaves it at 1.
-  if (!cardReadGate_.TryAcquireFor(kCardReplyDeadline)) lostCardReads_.fetch_add(1);
+  using Clock = CardReadTracker::Clock;
+  // A silent or slow sensor keeps the gate taken: the ticks wait here instead
+  // of piling up requests. With one read out the wait ends at its reply
+  // deadline; with two, at a reply (or when the older is surely lost).
+  Clock::time_point until;
+  {
+    std::lock_guard lock(cardReadsMutex_);
+    until = cardReads_.WaitUntil();
+  }
+  const auto left = std::max(Clock::duration::zero(), until - Clock::now());
+  const bool replied = cardReadGate_.TryAcquireFor(std::chrono::ceil<std::chrono::milliseconds>(left));
+  {
+    std::lock_guard lock(cardReadsMutex_);
+    switch (cardReads_.Decide(Clock::now(), replied)) {
+      case CardReadTracker::PollStep::Hold:
+        return;  // freed by a stop with two reads out: no third
+      case CardReadTracker::PollStep::SendGivingUp:
+        lostCardReads_.fetch_add(1);
+        break;
+      case CardReadTracker::PollStep::Send:
+        break;
+    }
+    cardReads_.Sent(Clock::now());
+  }
   Send(MakeReadRequest(CMD_CARD_READ));
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "link/DeviceLink.h"
@@ -19,6 +20,7 @@
 #include "link/LinkFrame.h"
 #include "platform/CountingSemaphore.h"
 #include "platform/HighResTimer.h"
+#include "protocol/CardReadTracker.h"
 #include "protocol/CommandSet.h"
 #include "protocol/FirmwareTransfer.h"
 #include "protocol/Notifications.h"
@@ -71,7 +73,8 @@ class DeviceSession {
   // The card poll. StartCardPoll, StopCardPoll and IsCardPollRunning: UI thread.
   // The poll timer's routine: take the gate, send 0x30. When the reply to the
   // read before does not come within kCardReplyDeadline, that read counts as
-  // lost and this one goes out all the same.
+  // lost and this one goes out all the same; but with two reads out the tick
+  // waits for a reply (CardReadTracker), so a slow sensor never gets a third.
   void CardPollTick();
   void StartCardPoll();  // an existing poll is left running
   // Kills the poll timer, releases the gate (a tick waiting on it sends one last
@@ -84,6 +87,10 @@ class DeviceSession {
   // The link watch: whether a keep-alive reply arrived since the last call; clears it.
   bool TakeKeepAliveAnswered() { return keepAliveAnswered_.exchange(false); }
   bool KeepAliveAnswered() const { return keepAliveAnswered_.load(); }
+  // The link watch: whether a status box held reception (the reader waits while
+  // one is open, so no reply can arrive) at any moment since the last call.
+  // A box still open counts for the next call as well.
+  bool TakeReceptionHeld();
 
   // Firmware download (UI thread); the rest of the exchange runs on the reader thread.
   FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
@@ -116,6 +123,10 @@ class DeviceSession {
   std::atomic<bool> keepAliveAnswered_{false};     // set by the reader, taken by the link watch
   CountingSemaphore cardReadGate_{1, 1};           // at most one poll-driven card read outstanding
   std::atomic<std::uint64_t> lostCardReads_{0};    // counted on the poll timer's thread, read anywhere
+  std::mutex cardReadsMutex_;                      // guards cardReads_
+  CardReadTracker cardReads_{kCardReplyDeadline};  // sent by the poll and chain threads, settled by the reader
+  std::atomic<int> statusBoxesOpen_{0};            // changed by the reader thread, read by the link watch
+  std::atomic<bool> receptionHeld_{false};         // set by the reader thread, taken by the link watch
   bool linkStarted_ = false;                       // UI thread only
   std::unique_ptr<HighResTimer> identityTimer_;    // UI thread only
   std::unique_ptr<HighResTimer> cardPollTimer_;    // UI thread only

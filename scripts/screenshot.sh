@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the dialogs in a real X server (Xvfb) with the CJK font installed,
 # checks their layout, and writes the main dialog to a PNG for a person to look at,
-# and beside it the firmware progress window at N/N (<out>-progress.png).
+# together with the main dialog after "Device disconnected", with an eight-character
+# S/N and with an extended CAN id (out-disconnected.png, out-sn8.png, out-extid.png),
+# and the firmware progress window at N/N (out-progress.png).
 #   scripts/screenshot.sh [out.png]     (default: build/default/main-dialog.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -26,6 +26,9 @@ class CConnectDlg : public Dialog {
 
  protected:
   void OnInitDialog() override;
+  // Enter (the dialog's OK command) connects as "连接" does: the dialog never
+  // ends with OK unless a port is open.
+  void OnOK() override { OnConnect(); }
 
  private:
   void EnumeratePorts();

@@ -18,16 +18,21 @@ DialogTemplate MainDialogTemplate() {
   t.pointSize = 9;
   t.flags = DialogFlags::SystemMenu | DialogFlags::MinimizeBox | DialogFlags::AppWindow;
   const std::uint32_t edit = F::Border | F::HScroll;
+  // Wider than first drawn: the device-information box (95 -> 117), so the
+  // disconnect text and an identity line with an eight-character S/N are read
+  // whole, with the card group moved right to make room (its edits 116 -> 94);
+  // and the CAN address edit (40 -> 58), so an extended identifier shows all ten
+  // characters, its row's list and button narrower to make room.
   t.controls = {
-      {S, K::Label, "卡号", 122, 22, 18, 8},
-      {1000, K::Edit, "", 140, 20, 116, 14, edit | F::ReadOnly | F::Centered},
+      {S, K::Label, "卡号", 144, 22, 18, 8},
+      {1000, K::Edit, "", 162, 20, 94, 14, edit | F::ReadOnly | F::Centered},
       {1001, K::FileBrowseEdit, "", 17, 203, 232, 14, edit},
       {1002, K::PushButton, "下载", 254, 203, 50, 14},
       {S, K::GroupBox, "固件升级", 7, 189, 310, 37},
-      {S, K::GroupBox, "卡片读写", 117, 7, 200, 58},
+      {S, K::GroupBox, "卡片读写", 139, 7, 178, 58},
       {1003, K::PushButton, "开始寻卡", 262, 20, 50, 14},
-      {1004, K::EditMultiline, "", 13, 19, 95, 38, edit | F::ReadOnly},
-      {S, K::GroupBox, "设备信息", 7, 7, 106, 58},
+      {1004, K::EditMultiline, "", 13, 19, 117, 38, edit | F::ReadOnly},
+      {S, K::GroupBox, "设备信息", 7, 7, 128, 58},
       {1007, K::DropDownList, "", 42, 109, 48, 30, F::VScroll},
       {S, K::Label, "串口速率", 13, 111, 28, 8},
       {1005, K::PushButton, "设置", 92, 108, 37, 14},
@@ -37,15 +42,15 @@ DialogTemplate MainDialogTemplate() {
       {1009, K::Edit, "", 42, 89, 48, 12, edit | F::Centered},
       {S, K::Label, "节点地址", 13, 91, 28, 8},
       {1010, K::PushButton, "设置", 92, 88, 37, 14},
-      {1011, K::Edit, "", 176, 90, 40, 12, edit | F::Centered},
-      {S, K::Label, "节点地址", 144, 92, 28, 8},
-      {1012, K::PushButton, "设置", 272, 89, 37, 14},
-      {1013, K::DropDownList, "", 220, 90, 48, 30, F::VScroll},
+      {1011, K::Edit, "", 173, 90, 58, 12, edit | F::Centered},
+      {S, K::Label, "节点地址", 143, 92, 28, 8},
+      {1012, K::PushButton, "设置", 279, 89, 30, 14},
+      {1013, K::DropDownList, "", 234, 90, 42, 30, F::VScroll},
       {S, K::GroupBox, "串口设置", 9, 77, 125, 56},
       {S, K::GroupBox, "CAN设置", 139, 77, 175, 56},
-      {S, K::Label, "卡号", 122, 43, 18, 8},
+      {S, K::Label, "卡号", 144, 43, 18, 8},
       // The card-write row has no request behind it: shown disabled so nobody thinks it writes.
-      {1014, K::Edit, "", 140, 41, 116, 14, edit | F::Centered | F::Disabled},
+      {1014, K::Edit, "", 162, 41, 94, 14, edit | F::Centered | F::Disabled},
       {1015, K::PushButton, "写卡", 262, 41, 50, 14, F::Disabled},
       {S, K::GroupBox, "传感器设置", 7, 67, 310, 119},
       {1016, K::DropDownList, "", 96, 143, 48, 30, F::VScroll},

@@ -128,7 +128,7 @@ void CVarnelDlg::OnTimer(int id) {
 
 void CVarnelDlg::OnLinkWatchTick() {
   DeviceSession& session = services_.session;
-  switch (linkWatch_.Tick(session.KeepAliveAnswered())) {
+  switch (linkWatch_.Tick(session.KeepAliveAnswered(), session.TakeReceptionHeld())) {
     case LinkWatchAction::ReportSilent:
       EndCardSearch();
       if (DialogControl* box = Control(main_ids::EditDeviceInfo))

@@ -17,6 +17,7 @@
 #include "tests/faults/FaultTruth.h"
 #include "tests/protocol/Recorders.h"
 #include "tests/protocol/SimPtyHarness.h"
+#include "tests/support/SimProcess.h"
 
 namespace varnel::test {
 namespace {
@@ -234,6 +235,77 @@ TEST_P(FaultInjection, CardSearchShowsOnlyTheSensorsCard) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultInjection, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// The tool's own record of the wire: card reads written and card replies read.
+// Reads still unanswered here are at least as many as the sensor has waiting.
+class CardReadWire final : public FrameSender {
+ public:
+  explicit CardReadWire(FrameSender& link) : link_(link) {}
+  void SendData(LinkFrame& frame) override {
+    if (frame.code == 0x30) Count(+1);
+    link_.SendData(frame);
+  }
+  void ReplyRead() { Count(-1); }
+  int MostOutstanding() const { return most_.load(); }
+
+ private:
+  void Count(int step) {
+    const int now = outstanding_.fetch_add(step) + step;
+    int most = most_.load();
+    while (now > most && !most_.compare_exchange_weak(most, now)) {
+    }
+  }
+  FrameSender& link_;
+  std::atomic<int> outstanding_{0};  // poll thread and reader thread
+  std::atomic<int> most_{0};
+};
+
+// A sensor that takes longer than the reply deadline to answer a card read is
+// slow, not lossy: the poll gives it a second read, never a third, and still
+// shows each reading it sends.
+class SlowSensorCardPoll : public ::testing::TestWithParam<int> {};
+
+TEST_P(SlowSensorCardPoll, AtMostTwoReadsOutAndTheCardStillShows) {
+  SimProcess sim({"--card", "1 305", "--delay", std::to_string(GetParam())});
+  ASSERT_TRUE(sim.Started());
+  std::FILE* quiet = std::fopen("/dev/null", "w");
+  ASSERT_NE(quiet, nullptr);
+  SetTrafficSink(quiet);
+  FrameReceiver receiver;
+  DeviceLink link{receiver};
+  CardReadWire wire{link};
+  RecordingPoster poster;
+  RecordingPresenter boxes;
+  DeviceSession session{wire, receiver, [] {}, poster};
+  receiver.SetFrameHandler([&](const LinkFrame& f) {
+    if (f.code == 0x30) wire.ReplyRead();
+    session.DispatchReply(f);
+  });
+  ASSERT_TRUE(link.OpenPort(sim.LinkPath(), 115200));
+  link.StartReader();
+
+  session.StartCardPoll();
+  auto cards = [&] {
+    std::size_t n = 0;
+    for (const auto& p : poster.All()) n += p.notification.message == WM_CARD_NUMBER && p.notification.lParam == 305;
+    return n;
+  };
+  const bool shown = WaitUntil([&] { return cards() >= 4; }, 30s);
+  session.StopCardPoll();
+  session.Shutdown();
+  link.Stop();
+  SetTrafficSink(nullptr);
+  std::fclose(quiet);
+
+  EXPECT_TRUE(shown) << cards() << " readings";
+  EXPECT_LE(wire.MostOutstanding(), 2);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, SlowSensorCardPoll, ::testing::Values(1100, 2500),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Replies" + std::to_string(info.param) + "msLate";
+                         });
 
 }  // namespace
 }  // namespace varnel::test

@@ -25,5 +25,17 @@ TEST(LinkWatch, AnsweringSensorIsRequeriedOnceAfterStartAndAfterEverySilence) {
   EXPECT_EQ(watch.Tick(true), LinkWatchAction::None);
 }
 
+// A status box holds reception: the keep-alive's reply waits in the port. Such
+// a period says nothing about the sensor, and the link is not re-read either.
+TEST(LinkWatch, PeriodHeldByTheToolIsNeitherSilenceNorReturn) {
+  LinkWatch watch;
+  watch.Tick(true);
+  EXPECT_EQ(watch.Tick(true), LinkWatchAction::RequeryIdentity);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(watch.Tick(false, true), LinkWatchAction::None);
+  EXPECT_TRUE(watch.IdentityRequeried());
+  EXPECT_EQ(watch.Tick(true, true), LinkWatchAction::None);
+  EXPECT_EQ(watch.Tick(false), LinkWatchAction::ReportSilent);  // held no more: silence counts again
+}
+
 }  // namespace
 }  // namespace varnel

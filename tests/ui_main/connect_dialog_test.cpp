@@ -2,6 +2,7 @@
 // successful opens, and cancelling, which ends the program before anything runs.
 #include <dirent.h>
 
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "tests/support/SimProcess.h"
@@ -92,6 +93,38 @@ TEST(ConnectDialog, FailedOpenKeepsTheDialogAndAnotherPortCanBeTried) {
       })
       .RunDuring([&] { result = dlg.RunModal(); });
   EXPECT_EQ(result, kIdOk);
+  EXPECT_TRUE(h.link.IsOpen());
+  EXPECT_EQ(h.boxes.Count(), 2u);
+}
+
+// The operator picks a port with the keyboard and presses Enter: that is "连接",
+// never a bare OK. A port that cannot be opened keeps the dialog; the next
+// Enter on a good port opens it and the main window starts the link.
+TEST(ConnectDialog, EnterConnectsLikeTheConnectButton) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  UiHarness h;
+  h.ports = {"/tmp/no-such-port", sim.LinkPath()};
+  CVarnelDlg dlg(h.services);
+  auto pressEnterOnPortList = [] {
+    QWidget* list = Connect()->Control(connect_ids::PortList)->Widget();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+  };
+  bool ok = UiScript()
+                .When("connect dialog", [] { return Connect() != nullptr; }, pressEnterOnPortList)
+                .Do([&] {
+                  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"打开串口失败！", "串口打开失败"}));
+                  ASSERT_NE(Connect(), nullptr) << "Enter ended the dialog without a port";
+                  EXPECT_FALSE(h.link.IsOpen());
+                  QWidget* list = Connect()->Control(connect_ids::PortList)->Widget();
+                  QTest::keyClick(list, Qt::Key_Down);  // the second port
+                  pressEnterOnPortList();
+                })
+                .WaitFor("link start timer", [&] { return dlg.Connected() && Connect() == nullptr; })
+                .Do([&] { dlg.EndDialog(kIdCancel); })
+                .RunDuring([&] { dlg.RunModal(); });
+  EXPECT_TRUE(ok);
   EXPECT_TRUE(h.link.IsOpen());
   EXPECT_EQ(h.boxes.Count(), 2u);
 }

@@ -2,7 +2,9 @@
 // caption drawn in a font that has its characters, every caption inside its
 // control, and no control overlapping another (group boxes frame controls, so
 // they only must not overlap each other). With a file name, the main dialog is
-// also written there as a PNG, for a person to look at.
+// also written there as a PNG, for a person to look at, and beside it the main
+// window as it shows a lost sensor, an eight-character serial number and an
+// extended CAN identifier (NAME-disconnected.png, NAME-sn8.png, NAME-extid.png).
 //
 //   varnel-layout-check [main.png]
 #include <QApplication>
@@ -10,10 +12,18 @@
 #include <QGroupBox>
 #include <QRawFont>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "ledger/RegistrationLedger.h"
+#include "link/DeviceLink.h"
+#include "platform/CodePage.h"
+#include "protocol/CommandSet.h"
+#include "protocol/DeviceSession.h"
+#include "ui/AppServices.h"
 #include "ui/DialogTemplates.h"
+#include "ui/VarnelDlg.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
 #include "ui/framework/Screenshot.h"
@@ -71,6 +81,60 @@ void Check(const varnel::DialogTemplate& t) {
   }
 }
 
+// The main window in one state, written next to `base` with this suffix.
+bool CaptureMainState(const QString& base, const char* suffix,
+                      const std::function<void(varnel::CVarnelDlg&, varnel::SensorSettings&)>& state) {
+  varnel::FrameReceiver receiver;
+  varnel::DeviceLink link{receiver};
+  varnel::WindowRegistry registry;
+  varnel::QtNotificationPoster poster{registry};
+  varnel::DeviceSession session{link, receiver, {}, poster};
+  varnel::RegistrationLedger ledger;
+  varnel::AppServices services{link, session, registry, ledger, [] { return std::vector<std::string>{}; }};
+  varnel::CVarnelDlg dlg(services);
+  dlg.FillSettingLists();
+  dlg.Control(varnel::main_ids::ProductionRegister)->Show(false);  // as the running program hides it
+  dlg.show();
+  QCoreApplication::processEvents();
+  state(dlg, session.Settings());
+  dlg.ShowSettings();
+  QCoreApplication::processEvents();
+  QString path = base;
+  path.insert(path.endsWith(".png") ? path.size() - 4 : path.size(), QString("-") + suffix);
+  if (!varnel::GrabToPng(dlg, path)) {
+    std::fprintf(stderr, "could not write %s\n", path.toLocal8Bit().constData());
+    return false;
+  }
+  std::printf("main dialog (%s) written to %s\n", suffix, path.toLocal8Bit().constData());
+  return true;
+}
+
+bool CaptureMainStates(const QString& base) {
+  using varnel::CVarnelDlg;
+  using varnel::SensorSettings;
+  auto identity = [](CVarnelDlg& dlg, const char* serial) {
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_CLEAR, std::nullopt);
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatFirmwareVersionLine(1, 2, 3));
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatHardwareVersionLine(4, 5, 6));
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatSerialNumberLine(24, 3, varnel::Utf8ToCodePage(serial)));
+  };
+  bool ok = CaptureMainState(base, "disconnected", [&](CVarnelDlg& dlg, SensorSettings&) {
+    identity(dlg, "A17");
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_CLEAR, std::nullopt);
+    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, std::string(varnel::kDisconnectedText));
+  });
+  ok &= CaptureMainState(base, "sn8", [&](CVarnelDlg& dlg, SensorSettings& s) {
+    identity(dlg, "WWWWWWWW");
+    s.serialNodeAddress = 0xDD;
+  });
+  ok &= CaptureMainState(base, "extid", [&](CVarnelDlg& dlg, SensorSettings& s) {
+    identity(dlg, "A0001");
+    s.canNodeId = 0x1FFFFFFF;
+    s.canFrameType = 1;
+  });
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,6 +153,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("main dialog written to %s\n", argv[1]);
+    if (!CaptureMainStates(QString::fromLocal8Bit(argv[1]))) return 1;
   }
   std::printf("%d layout problem(s)\n", problems);
   return problems == 0 ? 0 : 1;

@@ -1,9 +1,12 @@
 // Card search against the simulated sensor: readings reach the card box, the
-// poll never has two reads outstanding, a silent sensor ends the search, and a
-// search paused from elsewhere takes two presses to poll again.
+// poll keeps one read outstanding, a silent sensor ends the search (a status
+// box left open does not), and a search paused from elsewhere takes two
+// presses to poll again.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "tests/ui_settings/SettingsTestSupport.h"
 
@@ -112,6 +115,72 @@ TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
         });
   }
   script.Do([&] { f.dlg.EndDialog(kIdCancel); });
+  EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
+}
+
+// Holds the reader thread in the sensor's status box ("设置成功") until let go,
+// as an operator who leaves the box open does. Lets go at the latest when destroyed.
+class StatusBoxLeftOpen {
+ public:
+  explicit StatusBoxLeftOpen(RecordingPresenter& boxes) {
+    boxes.SetObserver([this](const RecordedBox& box) {
+      if (box.onMainThread || box.text != "设置成功") return;
+      std::unique_lock lock(mutex_);
+      open_ = true;
+      closed_.wait(lock, [this] { return !open_; });
+    });
+  }
+  ~StatusBoxLeftOpen() { Close(); }
+  bool IsOpen() {
+    std::lock_guard lock(mutex_);
+    return open_;
+  }
+  void Close() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = false;
+    }
+    closed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable closed_;
+  bool open_ = false;  // guarded by mutex_
+};
+
+TEST(CardSearchEndToEnd, StatusBoxLeftOpenIsNoDisconnection) {
+  SimDialog f({"--card", "1 305"});
+  ASSERT_TRUE(f.sim.Started());
+  StatusBoxLeftOpen statusBox(f.h.boxes);
+  std::string identity;
+  std::uint64_t keepAlivesAtOpen = 0;
+  UiScript script;
+  ConnectAndSettle(script, f)
+      .WaitFor("card from the chain", [&] { return f.Text(EditCardId) == "305"; })
+      .Do([&] {
+        identity = f.Text(EditDeviceInfo);
+        f.Click(SearchCard);
+        f.h.boxes.QueueAnswer(MessageAnswer::Yes);  // "确认要将保存配置到传感器吗？"
+        f.Click(SaveConfig);
+      })
+      .WaitFor("status box open", [&] { return statusBox.IsOpen(); })
+      .Do([&] { keepAlivesAtOpen = f.Requests("7F"); })
+      // Three link-watch ticks with the box open; two were enough to report a loss.
+      .WaitFor("three keep-alives", [&] { return f.Requests("7F") >= keepAlivesAtOpen + 3; }, 8s)
+      .Do([&] {
+        EXPECT_EQ(f.Text(EditDeviceInfo), identity);
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        EXPECT_TRUE(f.h.session.IsCardPollRunning());
+        statusBox.Close();
+        f.C(EditCardId)->SetText("");
+      })
+      .WaitFor("a reading after the box", [&] { return f.Text(EditCardId) == "305"; }, 3s)
+      .Do([&] {
+        EXPECT_EQ(f.Text(SearchCard), kStop);
+        EXPECT_EQ(f.Text(EditDeviceInfo), identity);
+        f.dlg.EndDialog(kIdCancel);
+      });
   EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
 }
 

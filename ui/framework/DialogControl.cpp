@@ -219,8 +219,13 @@ bool DialogControl::AppendText(const std::string& utf8) {
     // first of the lines just appended out of sight.
     if (cursor.atBlockStart() && cursor.block().previous().isValid())
       cursor.movePosition(QTextCursor::PreviousCharacter);
+    // The view follows the cursor sideways too: left at the end of the line it
+    // would show the line's tail. At the start of the line, the line is read
+    // from its first character.
+    cursor.movePosition(QTextCursor::StartOfBlock);
     edit->setTextCursor(cursor);
     edit->ensureCursorVisible();
+    edit->horizontalScrollBar()->setValue(edit->horizontalScrollBar()->minimum());
     return true;
   }
   if (QLineEdit* edit = LineEdit()) {

@@ -2,10 +2,12 @@
 
 namespace varnel {
 
-LinkWatchAction LinkWatch::Tick(bool keepAliveAnswered) {
+LinkWatchAction LinkWatch::Tick(bool keepAliveAnswered, bool receptionHeld) {
   LinkWatchAction action = LinkWatchAction::None;
   if (!firstTick_) {
-    if (!keepAliveAnswered) {
+    if (!keepAliveAnswered && receptionHeld) {
+      // Not the sensor's silence: the answer is waiting in the port.
+    } else if (!keepAliveAnswered) {
       identityRequeried_ = false;
       action = LinkWatchAction::ReportSilent;
     } else if (!identityRequeried_) {

@@ -12,7 +12,10 @@ enum class LinkWatchAction {
 class LinkWatch {
  public:
   // One tick. The caller then clears the keep-alive flag and sends the next keep-alive.
-  LinkWatchAction Tick(bool keepAliveAnswered);
+  // receptionHeld: the tool itself kept replies from being read during the
+  // period (a status box was open); an unanswered keep-alive then proves
+  // nothing about the sensor, and the tick changes nothing.
+  LinkWatchAction Tick(bool keepAliveAnswered, bool receptionHeld = false);
 
   bool FirstTick() const { return firstTick_; }
   bool IdentityRequeried() const { return identityRequeried_; }
