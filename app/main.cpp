@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
                  "on a machine without a screen run it as: xvfb-run -a varnel\n");
     return 2;
   }
-  // A reader of standard output that goes away ends the trace, not the tool.
-  std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);  // a reader of standard output that goes away ends the trace, not the tool
+#endif
   varnel::TrafficWriter traffic(1, stderr);  // the trace on standard output
   varnel::AttachTrafficLog(&traffic);
   QApplication app(argc, argv);
