@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -49,6 +51,27 @@ int WriteAll(int fd, const char* data, std::size_t count) {
   return 0;
 }
 
+// Writes a, then b: in one call where the system has one, so that a killed
+// program leaves no piece of the queue half written at its wrap.
+int WriteBoth(int fd, const char* a, std::size_t an, const char* b, std::size_t bn) {
+#ifndef _WIN32
+  if (bn > 0) {
+    iovec parts[2] = {{const_cast<char*>(a), an}, {const_cast<char*>(b), bn}};
+    ssize_t n;
+    do n = ::writev(fd, parts, 2);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) {
+      const auto done = static_cast<std::size_t>(n);
+      if (done >= an) return WriteAll(fd, b + (done - an), bn - (done - an));
+      a += done;
+      an -= done;
+    }
+  }
+#endif
+  const int error = WriteAll(fd, a, an);
+  return error != 0 ? error : WriteAll(fd, b, bn);
+}
+
 std::uint64_t LinesIn(std::string_view text) {
   const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
   return lines > 0 ? lines : 1;
@@ -69,15 +92,11 @@ struct TrafficWriter::Shared {
     accepted += text.size();
   }
 
-  // Moves everything queued into out (sized to the ring); answers the count.
-  std::size_t TakeAll(std::vector<char>& out) {
-    const std::size_t n = size;
-    const std::size_t first = std::min(n, ring.size() - head);
-    std::memcpy(out.data(), ring.data() + head, first);
-    std::memcpy(out.data() + first, ring.data(), n - first);
+  // Frees the first n queued bytes, once they have been written.
+  void Release(std::size_t n) {
     head = (head + n) % ring.size();
-    size = 0;
-    return n;
+    size -= n;
+    done += n;
   }
 
   const int fd;
@@ -129,7 +148,8 @@ void TrafficWriter::Write(std::string_view text) {
       s.unreported = 0;
     }
     s.Push(text);
-    wake = s.waiting;
+    // One wake-up per wait: the pieces that follow before the thread runs ride along.
+    wake = std::exchange(s.waiting, false);
   }
   if (wake) s.work.notify_one();
 }
@@ -183,7 +203,6 @@ void TrafficWriter::Run(const std::shared_ptr<Shared>& shared) {
   pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
 #endif
   Shared& s = *shared;
-  std::vector<char> batch(s.ring.size());  // private to this thread
   std::unique_lock lock(s.mutex);
   for (;;) {
     while (s.size == 0 && !s.closing) {
@@ -192,11 +211,14 @@ void TrafficWriter::Run(const std::shared_ptr<Shared>& shared) {
       s.waiting = false;
     }
     if (s.size == 0) break;  // closing, and everything is out
-    // Everything queued goes out in one write: pieces are never split between
-    // two writes, so a killed tool leaves no half dump behind a whole one.
-    const std::size_t n = s.TakeAll(batch);
+    // Everything queued goes out at once, straight from the queue: producers
+    // only ever fill the free part, so the queued part can be written without
+    // the lock and is freed afterwards.
+    const std::size_t n = s.size;
+    const std::size_t first = std::min(n, s.ring.size() - s.head);
+    const char* from = s.ring.data() + s.head;
     lock.unlock();
-    const int error = WriteAll(s.fd, batch.data(), n);
+    const int error = WriteBoth(s.fd, from, first, s.ring.data(), n - first);
     if (error != 0) {
       if (error == EPIPE) {
         std::fprintf(s.errors, "varnel: standard output was closed by its reader; the traffic trace stops here\n");
@@ -206,10 +228,9 @@ void TrafficWriter::Run(const std::shared_ptr<Shared>& shared) {
       std::fflush(s.errors);
     }
     lock.lock();
-    s.done += n;
+    s.Release(n);
     if (error != 0) {
-      s.done += s.size;  // given up on
-      s.size = 0;
+      s.Release(s.size);  // given up on
       s.ended = true;
     }
     s.progress.notify_all();
