@@ -1,10 +1,12 @@
 // varnel: the service tool for the RFID card sensor.
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "ledger/RegistrationLedger.h"
 #include "link/DeviceLink.h"
+#include "link/TrafficWriter.h"
 #include "platform/MessageBox.h"
 #include "platform/PortEnumeration.h"
 #include "protocol/DeviceSession.h"
@@ -37,6 +39,11 @@ int main(int argc, char** argv) {
                  "on a machine without a screen run it as: xvfb-run -a varnel\n");
     return 2;
   }
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);  // a reader of standard output that goes away ends the trace, not the tool
+#endif
+  varnel::TrafficWriter traffic(1, stderr);  // the trace on standard output
+  varnel::AttachTrafficLog(&traffic);
   QApplication app(argc, argv);
   varnel::InstallChineseTranslations(app);
 
@@ -57,5 +64,6 @@ int main(int argc, char** argv) {
   // Everything that could post or show a box has stopped; detach before the objects go.
   varnel::SetNotificationPoster(nullptr);
   varnel::SetMessagePresenter(nullptr);
+  varnel::AttachTrafficLog(nullptr);  // the writer drains, within its bound, as it goes
   return 0;
 }

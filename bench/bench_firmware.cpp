@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <fcntl.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -17,7 +19,7 @@
 #include "bench/FirmwareWireTime.h"
 #include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
-#include "link/TrafficDump.h"
+#include "link/TrafficWriter.h"
 #include "protocol/DeviceSession.h"
 #include "tests/protocol/SimPtyHarness.h"
 
@@ -63,9 +65,9 @@ std::vector<std::uint8_t> Image() {
 class Rig {
  public:
   explicit Rig(std::uint32_t paceBaud) {
-    devNull_ = std::fopen("/dev/null", "w");
-    SetTrafficSink(devNull_);
-    session_.Firmware().SetDiagnosticSink(devNull_);
+    receiver_.SetTrafficLog(&trace_);
+    link_.SetTrafficLog(&trace_);
+    session_.Firmware().SetDiagnosticSink(&trace_);
     sensor_.WithSensor([&](sim::SimSensor& s) {
       s.shaper().settings().paceBaud = paceBaud;
       return 0;
@@ -81,9 +83,6 @@ class Rig {
     session_.Shutdown();
     link_.Stop();
     sensor_.Stop();
-    SetTrafficSink(nullptr);
-    session_.Firmware().SetDiagnosticSink(nullptr);
-    if (devNull_) std::fclose(devNull_);
   }
   bool ok() const { return ok_; }
 
@@ -107,7 +106,9 @@ class Rig {
   }
 
  private:
-  std::FILE* devNull_ = nullptr;
+  // The trace and the chunk lines go where the tool's go, through the writer, into nothing.
+  int devNull_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  TrafficWriter trace_{devNull_, stderr};
   test::SimPtyHarness sensor_;
   FrameReceiver receiver_;
   DeviceLink link_{receiver_};

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +27,7 @@
 #include "ledger/RegistrationLedger.h"
 #include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
-#include "link/TrafficDump.h"
+#include "link/TrafficWriter.h"
 #include "platform/MessageBox.h"
 #include "protocol/DeviceSession.h"
 #include "tests/support/SimProcess.h"
@@ -48,19 +50,14 @@ constexpr std::uint32_t kBaud = 115200;
 // Everything the dialogs work with, fresh, with message boxes answered at once.
 struct Rig {
   Rig() : sim({"--pace", std::to_string(kBaud), "--image-out", ReceivedPath()}) {
-    devNull = std::fopen("/dev/null", "w");
-    SetTrafficSink(devNull);
-    session.Firmware().SetDiagnosticSink(devNull);
-    receiver.SetDumpEnabled(false);
+    link.SetTrafficLog(&trace);
+    session.Firmware().SetDiagnosticSink(&trace);
     SetMessagePresenter(&boxes);
   }
   ~Rig() {
     session.Shutdown();
     link.Stop();
     SetMessagePresenter(nullptr);
-    SetTrafficSink(nullptr);
-    session.Firmware().SetDiagnosticSink(nullptr);
-    if (devNull) std::fclose(devNull);
   }
   static std::string ReceivedPath() { return Dir().filePath(QStringLiteral("received.bin")).toStdString(); }
   static QTemporaryDir& Dir() {
@@ -69,7 +66,9 @@ struct Rig {
   }
 
   test::SimProcess sim;
-  std::FILE* devNull = nullptr;
+  // The trace and the chunk lines go where the tool's go, through the writer, into nothing.
+  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  TrafficWriter trace{devNull, stderr};
   FrameReceiver receiver;
   DeviceLink link{receiver};
   WindowRegistry windows;

@@ -29,7 +29,7 @@ long SystemThreadId() {
 
 }  // namespace
 
-DeviceLink::DeviceLink(FrameReceiver& receiver) : receiver_(receiver) {}
+DeviceLink::DeviceLink(FrameReceiver& receiver, TrafficLog* log) : receiver_(receiver), log_(log) {}
 
 DeviceLink::~DeviceLink() { Stop(); }
 
@@ -73,9 +73,9 @@ bool DeviceLink::IsOpen() const {
 void DeviceLink::SendData(LinkFrame& frame) {
   std::lock_guard send(sendLock_);
   const std::size_t length = SerialiseFrame(frame, transmit_);
-  DumpTraffic(transmit_, static_cast<int>(length), "SendData");
+  DumpTraffic(log_.load(), transmit_, static_cast<int>(length), "SendData");
   std::lock_guard port(portLock_);
-  if (!port_.IsOpen()) return;
+  if (!port_.IsOpen() || stopping_.load()) return;
   const std::size_t written = port_.Write(transmit_, length, static_cast<int>(kWriteTimeoutMs));
   if (written == length) {
     framesSent_.fetch_add(1);
@@ -105,12 +105,17 @@ void DeviceLink::Stop() {
     stopping_.store(true);
   }
   wake_.notify_all();
+  // A write in progress (on the reader, from the frame handler, or on any
+  // sender) gives up now instead of at its bound; so does every later one
+  // until the port is closed below.
+  port_.CancelWrites();
   port_.CancelRead();
   if (reader_.joinable()) reader_.join();
   readerId_.store(std::thread::id());
   std::lock_guard port(portLock_);
   port_.Close();
   portName_.clear();  // nothing is waited for any more: the name is free for OpenPort again
+  stopping_.store(false);  // the port is closed: a port opened later is written to again
 }
 
 void DeviceLink::ReaderThread() {
@@ -126,13 +131,18 @@ void DeviceLink::ReaderThread() {
       haveHandle = TryReopen(buffer, sizeof buffer);
       continue;
     }
-    const ReadResult result = port_.Read(buffer, sizeof buffer, kReadWaitMs);
+    // While part of a frame is held, a wait as long as the idle limit tells
+    // the receiver that the rest of it is not coming.
+    const bool holding = receiver_.HoldsBytes();
+    const int waitMs = holding ? static_cast<int>(FrameReceiver::kIdleResync.count()) : kReadWaitMs;
+    const ReadResult result = port_.Read(buffer, sizeof buffer, waitMs);
     switch (result.status) {
       case ReadStatus::Data:
-        // Every byte, in order; a frame it completes is handled before the next byte.
-        receiver_.Feed(buffer, result.count);
+        FeedReceiver(buffer, result.count);
         break;
       case ReadStatus::Timeout:
+        if (holding) receiver_.LineIdle(std::chrono::milliseconds(waitMs));
+        break;
       case ReadStatus::Cancelled:
         break;
       case ReadStatus::HungUp:
@@ -142,6 +152,13 @@ void DeviceLink::ReaderThread() {
     }
   }
   readerSystemId_.store(0);
+}
+
+void DeviceLink::FeedReceiver(const std::uint8_t* bytes, std::size_t count) {
+  // Every byte, in order; a frame it completes is handled before the next byte.
+  // Once stopping has begun nothing more is handed on: the rest of the buffer
+  // would only make the handler send requests to a port that is going away.
+  for (std::size_t i = 0; i < count && !stopping_.load(std::memory_order_relaxed); ++i) receiver_.Feed(bytes[i]);
 }
 
 void DeviceLink::DropLostPort() {
@@ -187,7 +204,7 @@ bool DeviceLink::TryReopen(std::uint8_t* buffer, std::size_t capacity) {
     std::fprintf(stderr, "varnel: the port %s is back\n", name.c_str());
     lost_ = false;
   }
-  if (probe.status == ReadStatus::Data) receiver_.Feed(buffer, probe.count);
+  if (probe.status == ReadStatus::Data) FeedReceiver(buffer, probe.count);
   return true;
 }
 

@@ -9,6 +9,11 @@
 // A port that goes away under the reader (a USB adapter pulled out) is closed
 // and opened again under the same name, with the same settings, as soon as a
 // device answers to that name; meanwhile SendData dumps and writes nothing.
+//
+// Stopping never waits on the port: once Stop() has begun, the reader hands
+// no more bytes on, a write in progress gives up and later writes are not
+// tried, so a port that takes nothing while replies keep coming cannot hold
+// the stop up for a write bound per reply.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +25,7 @@
 
 #include "link/FrameReceiver.h"
 #include "link/LinkFrame.h"
+#include "link/TrafficDump.h"
 #include "platform/SerialPort.h"
 
 namespace varnel {
@@ -38,8 +44,13 @@ class DeviceLink final : public FrameSender {
   static constexpr std::uint32_t kWriteTimeoutMs = 1000;
   static constexpr std::size_t kReadBufferSize = 10240;
 
-  explicit DeviceLink(FrameReceiver& receiver);
+  // log: where every frame written is dumped ("SendData"); none for no trace.
+  explicit DeviceLink(FrameReceiver& receiver, TrafficLog* log = nullptr);
   ~DeviceLink() override;  // stops the reader and closes the port
+
+  // Changes where frames are dumped; any thread (the process-wide link gets the
+  // program's trace after it has been built).
+  void SetTrafficLog(TrafficLog* log) { log_.store(log); }
 
   // Opens and configures the port once per process. On failure shows
   // "打开串口失败！" (caption "错误"), prints the system's reason on standard
@@ -55,6 +66,7 @@ class DeviceLink final : public FrameSender {
   // Starts the reader thread (once). Frames reach the receiver's handler on it.
   void StartReader();
   // Stops and joins the reader thread and closes the port. Safe to call twice.
+  // Takes no longer than one pass of the frame handler, whatever the port does.
   void Stop();
 
   // Frames written since construction (whole frames only).
@@ -71,6 +83,8 @@ class DeviceLink final : public FrameSender {
 
  private:
   void ReaderThread();
+  // Hands bytes to the receiver one by one until they are done or Stop() begins.
+  void FeedReceiver(const std::uint8_t* bytes, std::size_t count);
   // The device went away: closes the dead handle (SendData then writes nothing).
   void DropLostPort();
   // Waits kReopenInterval (Stop() cuts the wait short), then tries once to open
@@ -83,6 +97,7 @@ class DeviceLink final : public FrameSender {
   // never holds it while it feeds the receiver (the frame handler may call
   // SendData). wakeMutex_ is only ever held on its own.
   FrameReceiver& receiver_;   // fed by the reader thread only
+  std::atomic<TrafficLog*> log_;  // read by every sending thread
   // Opened and closed under portLock_. While the reader runs only the reader
   // opens or closes it (OpenPort refuses while a port is open or being waited
   // for), so the reader's Read may use it without the lock.

@@ -28,6 +28,22 @@ void FrameReceiver::Reset() {
   replayBegin_ = replayEnd_ = 0;
 }
 
+void FrameReceiver::LineIdle(std::chrono::milliseconds quiet) {
+  if (quiet < kIdleResync) return;
+  while (index_ > 0) {
+    if (state_ == State::Hunt) {
+      index_ = 0;  // up to three preamble bytes with nothing after them
+      return;
+    }
+    // Nothing more is coming for this frame. A good frame that began inside
+    // it is delivered by the replay; what is left after it is looked at again.
+    ++rejected_;
+    Resynchronise();
+    while (replayBegin_ < replayEnd_) Step(replay_[replayBegin_++]);
+    replayBegin_ = replayEnd_ = 0;
+  }
+}
+
 void FrameReceiver::Step(std::uint8_t byte) {
   switch (state_) {
     case State::Hunt:
@@ -79,7 +95,7 @@ void FrameReceiver::FinishBody() {
   index_ = 0;
   bodyCount_ = 0;
   state_ = State::Hunt;
-  if (dump_) DumpTraffic(raw_, held, "RecvData");
+  if (dump_) DumpTraffic(log_, raw_, held, "RecvData");
   if (handler_) handler_(frame_);
 }
 

@@ -8,11 +8,20 @@
 // after the first byte of the broken frame are searched again, so a good frame
 // that began inside a damaged one is still delivered. Feeding byte by byte or in
 // one burst gives the same frames.
+//
+// A frame still incomplete when the line has fallen silent for longer than the
+// largest frame takes on the wire is broken too (a stray preamble byte before
+// a reply makes the reply's first byte look like aux and its crc like part of
+// a long payload): the reader reports the silence through LineIdle, and the
+// held bytes are searched again at once instead of waiting for bytes that are
+// not coming.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
 #include "link/LinkFrame.h"
+#include "link/TrafficDump.h"
 
 namespace varnel {
 
@@ -22,14 +31,28 @@ using FrameHandler = std::function<void(const LinkFrame&)>;
 class FrameReceiver {
  public:
   static constexpr std::size_t kMaxHeld = kLinkHeaderSize + kLinkMaxReceivedPayload + 2;  // 262
+  // The largest frame at 115200 Bd (262 bytes of 10 bits: 22.7 ms), plus room
+  // for a USB adapter's latency and a busy reader thread.
+  static constexpr std::chrono::milliseconds kIdleResync{23 + 50};
 
   // Installed before the first byte is fed; good frames are dumped and dropped while empty.
   void SetFrameHandler(FrameHandler handler) { handler_ = std::move(handler); }
-  // Whether good frames are dumped with the label "RecvData" (on by default).
+  // Where good frames are dumped with the label "RecvData"; none by default.
+  // Set before the first byte is fed.
+  void SetTrafficLog(TrafficLog* log) { log_ = log; }
+  // Whether good frames are dumped to the log (on by default).
   void SetDumpEnabled(bool enabled) { dump_ = enabled; }
 
   void Feed(std::uint8_t byte);
   void Feed(const std::uint8_t* bytes, std::size_t count);
+
+  // The line has carried nothing for quiet. From kIdleResync on, whatever is
+  // held cannot become a frame any more: it is searched again after its first
+  // byte, as after a bad checksum, and then dropped.
+  void LineIdle(std::chrono::milliseconds quiet);
+  // Whether part of a frame (or a possible preamble) is held: the reader then
+  // watches for the line falling idle.
+  bool HoldsBytes() const { return index_ > 0; }
 
   // Drops a partly received frame, as after a reopened port.
   void Reset();
@@ -52,6 +75,7 @@ class FrameReceiver {
   State state_ = State::Hunt;
   LinkFrame frame_;
   FrameHandler handler_;
+  TrafficLog* log_ = nullptr;  // set before the first byte, like the handler
   bool dump_ = true;
 
   // Bytes waiting to be fed again after a resynchronisation. Held bytes plus

@@ -1,11 +1,7 @@
 #include "link/TrafficDump.h"
 
-#include <atomic>
-
 namespace varnel {
 namespace {
-
-std::atomic<std::FILE*> g_sink{nullptr};  // atomic: dumps come from several threads
 
 bool Printable(std::uint8_t b) { return b >= 0x20 && b <= 0x7E; }
 
@@ -53,13 +49,8 @@ std::string FormatTraffic(const std::uint8_t* bytes, int count, const char* labe
   return out;
 }
 
-void DumpTraffic(const std::uint8_t* bytes, int count, const char* label) {
-  const std::string text = FormatTraffic(bytes, count, label);
-  std::FILE* sink = g_sink.load();
-  if (!sink) sink = stdout;
-  std::fwrite(text.data(), 1, text.size(), sink);
+void DumpTraffic(TrafficLog* log, const std::uint8_t* bytes, int count, const char* label) {
+  if (log) log->Write(FormatTraffic(bytes, count, label));
 }
-
-void SetTrafficSink(std::FILE* sink) { g_sink.store(sink); }
 
 }  // namespace varnel

@@ -45,6 +45,10 @@ class SerialPort {
   std::size_t Write(const std::uint8_t* data, std::size_t count, int timeoutMs);
   // Wakes a Read that waits on another thread; that Read answers Cancelled.
   void CancelRead();
+  // Makes a Write in progress on another thread give up at once, and every
+  // later Write write nothing, until Close(). For stopping: the port may be
+  // taking nothing at all.
+  void CancelWrites();
   void Close();
 
  private:

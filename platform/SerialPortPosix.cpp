@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -94,6 +95,11 @@ struct SerialPort::Impl {
   std::string name;     // same owner as fd
   int wakeRead = -1;    // self-pipe for CancelRead; created once, never changed
   int wakeWrite = -1;
+  // Self-pipe for CancelWrites: a byte in it stays until Close(), so every
+  // write's wait sees it. Created once, never changed.
+  int stopWritesRead = -1;
+  int stopWritesWrite = -1;
+  std::atomic<bool> writesCancelled{false};  // set by CancelWrites on any thread, cleared by Close
 };
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
@@ -104,12 +110,20 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
     impl_->wakeRead = fds[0];
     impl_->wakeWrite = fds[1];
   }
+  if (::pipe(fds) == 0) {
+    SetNonBlockingCloseOnExec(fds[0]);
+    SetNonBlockingCloseOnExec(fds[1]);
+    impl_->stopWritesRead = fds[0];
+    impl_->stopWritesWrite = fds[1];
+  }
 }
 
 SerialPort::~SerialPort() {
   Close();
   if (impl_->wakeRead >= 0) ::close(impl_->wakeRead);
   if (impl_->wakeWrite >= 0) ::close(impl_->wakeWrite);
+  if (impl_->stopWritesRead >= 0) ::close(impl_->stopWritesRead);
+  if (impl_->stopWritesWrite >= 0) ::close(impl_->stopWritesWrite);
 }
 
 bool SerialPort::Open(const std::string& name, std::string* reason) {
@@ -235,7 +249,7 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t count, int t
   const bool bounded = timeoutMs >= 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
   std::size_t done = 0;
-  while (done < count) {
+  while (done < count && !impl_->writesCancelled.load()) {
     const ssize_t n = ::write(fd, data + done, count - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
@@ -246,12 +260,21 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t count, int t
     // The output queue is full: wait for room, within the bound.
     const int wait = RemainingMs(bounded, deadline);
     if (wait == 0) break;
-    pollfd pfd{fd, POLLOUT, 0};
-    const int ready = ::poll(&pfd, 1, wait);
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {impl_->stopWritesRead, POLLIN, 0}};
+    const nfds_t watched = impl_->stopWritesRead >= 0 ? 2 : 1;
+    const int ready = ::poll(fds, watched, wait);
     if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+    if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) break;
   }
   return done;
+}
+
+void SerialPort::CancelWrites() {
+  impl_->writesCancelled.store(true);
+  if (impl_->stopWritesWrite < 0) return;
+  const std::uint8_t one = 1;
+  // A full pipe already wakes every wait, so a failed write loses nothing.
+  [[maybe_unused]] const ssize_t n = ::write(impl_->stopWritesWrite, &one, 1);
 }
 
 void SerialPort::CancelRead() {
@@ -262,6 +285,11 @@ void SerialPort::CancelRead() {
 }
 
 void SerialPort::Close() {
+  if (impl_->writesCancelled.exchange(false) && impl_->stopWritesRead >= 0) {
+    std::uint8_t drain[64];
+    while (::read(impl_->stopWritesRead, drain, sizeof drain) > 0) {
+    }
+  }
   if (impl_->fd < 0) return;
   // The exclusive flag belongs to the terminal, not to this descriptor: clear it,
   // or the device stays refused to everyone (this program too) while the other

@@ -65,6 +65,7 @@ struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;  // written by Open/Close, which never run while a Read or Write does
   std::string name;                      // same owner as handle
   std::atomic<bool> cancel{false};       // set by CancelRead on any thread, taken by Read
+  std::atomic<bool> writesCancelled{false};  // set by CancelWrites on any thread, cleared by Close
 };
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
@@ -145,7 +146,7 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t count, int t
   const bool bounded = timeoutMs >= 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
   std::size_t done = 0;
-  while (done < count) {
+  while (done < count && !impl_->writesCancelled.load()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, MAXDWORD));
     DWORD written = 0;
     // Each WriteFile is itself bounded by the 1000 ms write time-out set in Configure.
@@ -159,7 +160,14 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t count, int t
 
 void SerialPort::CancelRead() { impl_->cancel.store(true); }
 
+void SerialPort::CancelWrites() {
+  impl_->writesCancelled.store(true);
+  // Ends a WriteFile that is waiting for the driver to take its bytes.
+  if (impl_->handle != INVALID_HANDLE_VALUE) PurgeComm(impl_->handle, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
 void SerialPort::Close() {
+  impl_->writesCancelled.store(false);
   if (impl_->handle == INVALID_HANDLE_VALUE) return;
   CloseHandle(impl_->handle);
   impl_->handle = INVALID_HANDLE_VALUE;

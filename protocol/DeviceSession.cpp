@@ -272,6 +272,12 @@ FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
 }
 void AbandonFirmwareTransfer() { ProcessSession().AbandonFirmwareTransfer(); }
 SensorSettings& ProcessSettings() { return ProcessSession().Settings(); }
+void AttachTrafficLog(TrafficLog* log) {
+  ProcessReceiver().SetTrafficLog(log);
+  ProcessLink().SetTrafficLog(log);
+  ProcessSession().Firmware().SetDiagnosticSink(log);
+}
+
 void ShutdownSession() {
   ProcessSession().Shutdown();
   ProcessLink().Stop();

@@ -156,5 +156,8 @@ void AbandonFirmwareTransfer();
 SensorSettings& ProcessSettings();
 // Stops the session's timers and the link's reader; at exit, before the link closes.
 void ShutdownSession();
+// Where the process-wide link, receiver and firmware transfer write their
+// trace; nullptr detaches it (before the log goes away). Set before the link starts.
+void AttachTrafficLog(TrafficLog* log);
 
 }  // namespace varnel

@@ -1,7 +1,9 @@
 #include "protocol/FirmwareTransfer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 #include "platform/MessageBox.h"
@@ -307,10 +309,11 @@ void FirmwareTransfer::Send(LinkFrame frame) {
 }
 
 void FirmwareTransfer::Diagnostic(const char* format, int chunk) {
-  std::FILE* sink = diagnostics_.load();
-  if (!sink) sink = stdout;
-  std::fprintf(sink, format, chunk);
-  std::fflush(sink);
+  TrafficLog* log = diagnostics_.load();
+  if (!log) return;
+  char line[64];
+  const int n = std::snprintf(line, sizeof line, format, chunk);
+  if (n > 0) log->Write(std::string_view(line, std::min(static_cast<std::size_t>(n), sizeof line - 1)));
 }
 
 }  // namespace varnel

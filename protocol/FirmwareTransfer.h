@@ -146,8 +146,8 @@ class FirmwareTransfer {
 
   FirmwareTransferState State() const;
 
-  // Where the per-chunk lines go; nullptr means standard output.
-  void SetDiagnosticSink(std::FILE* sink) { diagnostics_.store(sink); }
+  // Where the per-chunk lines go, beside the traffic dump; none by default.
+  void SetDiagnosticSink(TrafficLog* log) { diagnostics_.store(log); }
 
  private:
   // Notifications posted under the mutex that found no window.
@@ -172,7 +172,7 @@ class FirmwareTransfer {
 
   FrameSender& sender_;
   NotificationPoster& poster_;
-  std::atomic<std::FILE*> diagnostics_{nullptr};  // set before a transfer, read on the reader thread
+  std::atomic<TrafficLog*> diagnostics_{nullptr};  // set before a transfer, read on the reader thread
 
   mutable std::mutex mutex_;             // guards everything below
   std::vector<std::uint8_t> image_;

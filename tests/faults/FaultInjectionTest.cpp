@@ -78,9 +78,6 @@ bool IsChainValue(std::uint8_t q) {
 class FaultInjection : public ::testing::TestWithParam<FaultCase> {
  protected:
   void SetUp() override {
-    quiet_ = std::fopen("/dev/null", "w");
-    ASSERT_NE(quiet_, nullptr);
-    SetTrafficSink(quiet_);
     sensor.WithSensor([&](sim::SimSensor& s) {
       truth.ApplyTo(s);
       s.shaper().settings() = GetParam().faults;
@@ -109,8 +106,6 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
       EXPECT_EQ(receiver.FramesRejected(), 0u) << "a reply was taken apart by the fault";
     }
     sensor.Stop();
-    SetTrafficSink(nullptr);
-    if (quiet_) std::fclose(quiet_);
   }
 
   sim::ShaperCounts ShaperCounts() {
@@ -152,7 +147,6 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
     EXPECT_EQ(s.canRateCode.load(), truth.canRateCode);
   }
 
-  std::FILE* quiet_ = nullptr;
   SensorTruth truth;
   SimPtyHarness sensor;
   FrameReceiver receiver;
@@ -268,9 +262,6 @@ class SlowSensorCardPoll : public ::testing::TestWithParam<int> {};
 TEST_P(SlowSensorCardPoll, AtMostTwoReadsOutAndTheCardStillShows) {
   SimProcess sim({"--card", "1 305", "--delay", std::to_string(GetParam())});
   ASSERT_TRUE(sim.Started());
-  std::FILE* quiet = std::fopen("/dev/null", "w");
-  ASSERT_NE(quiet, nullptr);
-  SetTrafficSink(quiet);
   FrameReceiver receiver;
   DeviceLink link{receiver};
   CardReadWire wire{link};
@@ -294,8 +285,6 @@ TEST_P(SlowSensorCardPoll, AtMostTwoReadsOutAndTheCardStillShows) {
   session.StopCardPoll();
   session.Shutdown();
   link.Stop();
-  SetTrafficSink(nullptr);
-  std::fclose(quiet);
 
   EXPECT_TRUE(shown) << cards() << " readings";
   EXPECT_LE(wire.MostOutstanding(), 2);

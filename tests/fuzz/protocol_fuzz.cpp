@@ -330,7 +330,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SetMessagePresenter(&boxes);
     return true;
   }();
-  static std::FILE* nullSink = std::fopen("/dev/null", "w");
   (void)installed;
   boxes.shown.clear();
   if (size < 1) return 0;
@@ -341,7 +340,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Scene s;
   s.poster.mainWindow = !(flags & 0x01);
   s.poster.progressWindow = !(flags & 0x02);
-  s.session.Firmware().SetDiagnosticSink(nullSink);
 
   if ((flags & 0x04) && size >= 2) {
     const std::uint32_t imageSize = 1 + ((data[0] | (data[1] << 8)) % 1500);

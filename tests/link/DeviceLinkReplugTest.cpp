@@ -81,8 +81,7 @@ class PortName {
 class LinkReplugTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dump_.Ok());
-    receiver.SetDumpEnabled(false);
+    link.SetTrafficLog(&dump_);
     receiver.SetFrameHandler([this](const LinkFrame& f) { log.Add(f); });
   }
   void TearDown() override {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <future>
@@ -37,7 +38,8 @@ class DeviceLinkTest : public ::testing::Test {
   void SetUp() override {
     if (!PtyPair::kAvailable) GTEST_SKIP() << test::kNoPtyReason;
     ASSERT_TRUE(pty.ok());
-    ASSERT_TRUE(dump_.Ok());
+    receiver.SetTrafficLog(&dump_);
+    link.SetTrafficLog(&dump_);
     receiver.SetFrameHandler([this](const LinkFrame& f) { log.Add(f); });
   }
   void TearDown() override {
@@ -85,9 +87,12 @@ TEST_F(DeviceLinkTest, SendDataWithoutAPortStillDumpsAndWritesNothing) {
 }
 
 TEST_F(DeviceLinkTest, ProcessWideSendDataWithoutAPortDumps) {
+  test::TrafficCapture trace;
+  ProcessLink().SetTrafficLog(&trace);
   LinkFrame identity = MakeRequest(0x01);
   SendData(identity);
-  EXPECT_EQ(Dumped(),
+  ProcessLink().SetTrafficLog(nullptr);
+  EXPECT_EQ(trace.Text(),
             "------------------------------------\r\n"
             "[Desc ] SendData\r\n"
             "[HEX-8] (len: 10)\r\n"
@@ -238,6 +243,63 @@ TEST_F(DeviceLinkTest, StopFromInsideTheHandlerDoesNotDeadlock) {
   ASSERT_EQ(handled.get_future().wait_for(10s), std::future_status::ready);
   auto stopped = std::async(std::launch::async, [&] { link.Stop(); });
   ASSERT_EQ(stopped.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(link.IsOpen());
+}
+
+TEST_F(DeviceLinkTest, ReplyBehindAStrayPreambleByteArrivesWithoutWaitingForMoreBytes) {
+  ASSERT_TRUE(link.OpenPort(pty.path(), 115200));
+  link.StartReader();
+  // An empty keep-alive reply behind one stray BB, and then the line is quiet.
+  ASSERT_TRUE(pty.WriteAll(Concat({{0xBB}, WireFrame(0x7F, {})})));
+  // Goal: within about 73 ms of the last byte; without a resynchronisation on
+  // silence it would wait for 127 more bytes, which never come.
+  ASSERT_TRUE(log.WaitFor(1, 5s));
+  EXPECT_EQ(log.Frames()[0].code, 0x7F);
+  EXPECT_TRUE(log.Frames()[0].payload.empty());
+}
+
+// The port takes nothing (the device side reads nothing and its buffer is
+// full) while replies keep coming, and each reply makes the handler send a
+// request, as the identity chain does.
+TEST_F(DeviceLinkTest, StopDoesNotWaitOnAPortThatTakesNothing) {
+  ASSERT_TRUE(link.OpenPort(pty.path(), 115200));
+  testing::internal::CaptureStderr();  // one line per write that gave up
+  LinkFrame big = MakeRequest(0x55);
+  big.length = 256;
+  for (std::uint64_t before = ~0ull; link.FramesSent() != before;) {
+    before = link.FramesSent();
+    link.SendData(big);  // the last one waits out its bound and leaves part of itself behind
+  }
+  std::promise<void> entered;
+  std::atomic<bool> first{true};
+  receiver.SetFrameHandler([&](const LinkFrame&) {
+    if (first.exchange(false)) entered.set_value();
+    LinkFrame next = MakeRequest(0x02);
+    link.SendData(next);
+  });
+  link.StartReader();
+  Bytes replies;
+  for (int i = 0; i < 200; ++i) replies = Concat({replies, WireFrame(0x01, {})});
+  ASSERT_TRUE(pty.WriteAll(replies));
+  ASSERT_EQ(entered.get_future().wait_for(10s), std::future_status::ready);
+  std::atomic<bool> more{true};
+  auto sensor = std::async(std::launch::async, [&] {  // replies keep coming during the stop
+    while (more.load()) pty.WriteAll(WireFrame(0x01, {}), 50ms);
+  });
+
+  const auto t0 = std::chrono::steady_clock::now();
+  auto stopped = std::async(std::launch::async, [&] { link.Stop(); });
+  // Goal: under a second. Without it, one write bound per buffered reply (200 s).
+  const bool done = stopped.wait_for(20s) == std::future_status::ready;
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  more.store(false);
+  sensor.wait();
+  if (!done) pty.CloseMaster();  // frees the old code's writes so the test can end
+  stopped.wait();
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(done) << "Stop() still waiting after 20 s";
+  ::testing::Test::RecordProperty("stop_with_wedged_port_ms", static_cast<int>(took.count()));
+  std::printf("link Stop with a port that takes nothing: %lld ms\n", static_cast<long long>(took.count()));
   EXPECT_FALSE(link.IsOpen());
 }
 

@@ -29,7 +29,7 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 class DeviceLinkWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dump_.Ok());
+    link.SetTrafficLog(&dump_);
   }
   void TearDown() override {
     link.Stop();

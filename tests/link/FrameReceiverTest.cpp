@@ -27,7 +27,7 @@ Bytes Filled(std::size_t count, std::uint8_t first) {
 class FrameReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dump_.Ok());
+    receiver.SetTrafficLog(&dump_);
     receiver.SetFrameHandler([this](const LinkFrame& f) { seen.push_back(SeenFrame::From(f)); });
   }
   void Feed(const Bytes& bytes) { receiver.Feed(bytes.data(), bytes.size()); }
@@ -145,10 +145,12 @@ TEST_F(FrameReceiverTest, OverlongFrameIsNeverDeliveredAndReceptionGoesOn) {
 
 TEST_F(FrameReceiverTest, WithoutAHandlerAGoodFrameIsDumpedAndDropped) {
   FrameReceiver bare;
+  test::TrafficCapture trace;
+  bare.SetTrafficLog(&trace);
   const Bytes frame = WireFrame(0x01, {});
   bare.Feed(frame.data(), frame.size());
   EXPECT_EQ(bare.FramesDelivered(), 1u);
-  EXPECT_NE(Dumped().find("[Desc ] RecvData\r\n[HEX-8] (len: 10)\r\n"), std::string::npos);
+  EXPECT_NE(trace.Text().find("[Desc ] RecvData\r\n[HEX-8] (len: 10)\r\n"), std::string::npos);
 }
 
 TEST_F(FrameReceiverTest, ResetDropsAHalfReceivedFrame) {
@@ -159,6 +161,46 @@ TEST_F(FrameReceiverTest, ResetDropsAHalfReceivedFrame) {
   EXPECT_TRUE(seen.empty());
   Feed(frame);
   EXPECT_EQ(seen.size(), 1u);
+}
+
+// A stray byte equal to the reply's own preamble byte makes the receiver take
+// the reply's fourth preamble byte for aux and its code and length for a long
+// length: the empty reply only comes out once the line has been silent for
+// longer than any frame takes (73 ms at 115200 Bd with the margin).
+TEST_F(FrameReceiverTest, StrayPreambleByteBeforeAnEmptyReplyIsSearchedAgainWhenTheLineFallsSilent) {
+  using std::chrono::milliseconds;
+  for (const std::uint8_t stray : {0xAA, 0xBB}) {
+    seen.clear();
+    const Bytes reply = WireFrame(0x7F, {}, stray, 0x01);
+    const Bytes wire = Concat({{stray}, reply});
+    // In one burst, and byte by byte with short pauses (a USB adapter's packets).
+    Feed(wire);
+    receiver.LineIdle(milliseconds(72));
+    EXPECT_TRUE(seen.empty()) << "a pause shorter than a frame is no silence";
+    receiver.LineIdle(milliseconds(73));
+    ASSERT_EQ(seen.size(), 1u) << std::hex << int{stray};
+    EXPECT_EQ(seen[0], (SeenFrame{stray * 0x01010101u, 0x01, 0x7F, {}, static_cast<std::uint16_t>(reply[8] | reply[9] << 8)}));
+    EXPECT_FALSE(receiver.HoldsBytes());
+
+    for (const std::uint8_t b : wire) {
+      receiver.Feed(b);
+      receiver.LineIdle(milliseconds(20));
+    }
+    receiver.LineIdle(milliseconds(500));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1], seen[0]);
+  }
+}
+
+TEST_F(FrameReceiverTest, SilenceInsideAFrameDropsItAndTheNextFrameComesThrough) {
+  const Bytes frame = WireFrame(0x21, {1, 2, 3, 4});
+  Feed(Bytes(frame.begin(), frame.begin() + 9));
+  receiver.LineIdle(std::chrono::milliseconds(100));
+  EXPECT_FALSE(receiver.HoldsBytes());
+  Feed(frame);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].payload, (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(receiver.FramesRejected(), 1u);
 }
 
 // Streams of good frames with noise between them, split at random points.

@@ -44,8 +44,7 @@ Bytes Pattern(std::size_t size) {
 
 class Firmware : public ::testing::Test {
  protected:
-  Firmware() : diagnostics(std::tmpfile()) { transfer.SetDiagnosticSink(diagnostics); }
-  ~Firmware() override { std::fclose(diagnostics); }
+  Firmware() { transfer.SetDiagnosticSink(&diagnostics); }
 
   // The sensor answers the last request with this status.
   void Answer(std::uint8_t status = 0) { transfer.OnOtaReply(Reply(sender.Last().at(5), {status})); }
@@ -83,7 +82,7 @@ class Firmware : public ::testing::Test {
     return image;
   }
 
-  std::string Lines() const { return ReadWholeStream(diagnostics); }
+  std::string Lines() const { return diagnostics.Text(); }
 
   // Progress as (wParam, lParam) pairs, all to the progress dialog.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> Progress() const {
@@ -100,7 +99,7 @@ class Firmware : public ::testing::Test {
   RecordingPoster poster;
   RecordingPresenter boxes;
   FirmwareTransfer transfer{sender, poster};
-  std::FILE* diagnostics;
+  test::TrafficCapture diagnostics;
 };
 
 struct SizeCase {

@@ -32,10 +32,6 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds within) {
 class ProtocolOverPty : public ::testing::Test {
  protected:
   void SetUp() override {
-    quiet_ = std::fopen("/dev/null", "w");
-    ASSERT_NE(quiet_, nullptr);
-    SetTrafficSink(quiet_);
-    session.Firmware().SetDiagnosticSink(quiet_);
     sensor.WithSensor([](sim::SimSensor& s) {
       sim::SensorConfig& c = s.model().running();
       c.nodeAddress = 0x2A;
@@ -54,9 +50,6 @@ class ProtocolOverPty : public ::testing::Test {
     session.Shutdown();
     link.Stop();
     sensor.Stop();
-    SetTrafficSink(nullptr);
-    session.Firmware().SetDiagnosticSink(nullptr);
-    if (quiet_) std::fclose(quiet_);
   }
 
   // Starts the link and waits for the identity chain to end with its card reading.
@@ -65,7 +58,6 @@ class ProtocolOverPty : public ::testing::Test {
     ASSERT_TRUE(poster.WaitFor(WM_CARD_NUMBER, 0, 5s));
   }
 
-  std::FILE* quiet_ = nullptr;
   SimPtyHarness sensor;
   FrameReceiver receiver;
   DeviceLink link{receiver};

@@ -174,8 +174,6 @@ TEST_F(Sequencer, FirmwareStatusGoesToTheTransferWithoutABox) {
   ASSERT_EQ(session.StartFirmwareDownload(std::filesystem::path("/nonexistent/Rfid.bin")),
             FirmwareLoadResult::CannotOpen);
   ASSERT_EQ(session.Firmware().StartFirmwareDownload(Bytes{'a', 'b', 'c'}), FirmwareLoadResult::Ok);
-  std::FILE* quiet = std::tmpfile();
-  session.Firmware().SetDiagnosticSink(quiet);
   sender.Clear();
   session.DispatchReply(Reply(0xF0, {1}));  // "无效指令" status, yet no box: it advances
   session.DispatchReply(Reply(0xF1, {0}));
@@ -185,8 +183,6 @@ TEST_F(Sequencer, FirmwareStatusGoesToTheTransferWithoutABox) {
   poster.SetWindows({"固件下载进度"});
   session.DispatchReply(Reply(0xF2, {0}));
   EXPECT_EQ(sender.Count(), 2u);
-  session.Firmware().SetDiagnosticSink(nullptr);
-  std::fclose(quiet);
 }
 
 // --- The card-read gate ---------------------------------------------------------------
@@ -285,8 +281,6 @@ TEST_F(Sequencer, ShutdownBeforeTheIdentityQuerySendsNothing) {
 TEST(ProcessSessionTest, PostsThroughTheInstalledPoster) {
   RecordingPoster poster;
   RecordingPresenter boxes;
-  std::FILE* quiet = std::tmpfile();
-  SetTrafficSink(quiet);  // the chain's next query is dumped (no port is open, nothing is written)
   SetNotificationPoster(&poster);
   ProcessSession().DispatchReply(Reply(0x13, {2}));
   EXPECT_EQ(ProcessSettings().canRateCode.load(), 2);
@@ -298,8 +292,6 @@ TEST(ProcessSessionTest, PostsThroughTheInstalledPoster) {
   EXPECT_EQ(boxes.Shown()[0].text, "找不到CVarnelDlg对象");
   StopCardPoll();  // nothing running: nothing happens
   EXPECT_FALSE(IsCardPollRunning());
-  SetTrafficSink(nullptr);
-  std::fclose(quiet);
 }
 
 }  // namespace

@@ -136,10 +136,6 @@ class Soak : public ::testing::Test {
     char dirTemplate[] = "/tmp/varnel-soak.XXXXXX";
     ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
     dir_ = dirTemplate;
-    quiet_ = std::fopen("/dev/null", "w");
-    ASSERT_NE(quiet_, nullptr);
-    SetTrafficSink(quiet_);
-    session.Firmware().SetDiagnosticSink(quiet_);
 
     sim = std::make_unique<SimProcess>(std::vector<std::string>{
         "--card", "1 " + std::to_string(kCardNumber), "--image-out", (dir_ / "received.bin").string(),
@@ -153,9 +149,6 @@ class Soak : public ::testing::Test {
     session.Shutdown();
     link.Stop();
     sim.reset();
-    SetTrafficSink(nullptr);
-    session.Firmware().SetDiagnosticSink(nullptr);
-    if (quiet_) std::fclose(quiet_);
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -221,7 +214,6 @@ class Soak : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::FILE* quiet_ = nullptr;
   std::unique_ptr<SimProcess> sim;
   FrameReceiver receiver;
   DeviceLink link{receiver};

@@ -1,11 +1,10 @@
 #pragma once
-// Catches the traffic dump in a temporary file for as long as it lives, so a
-// test can read back exactly what the tool printed.
+// Catches the traffic trace in memory, so a test can read back exactly what
+// the tool printed. Hand it to the receiver, link or transfer under test.
 #include <cstdio>
-#include <filesystem>
-#include <random>
+#include <mutex>
 #include <string>
-#include <system_error>
+#include <string_view>
 
 #include "link/TrafficDump.h"
 
@@ -24,35 +23,22 @@ inline std::string ReadWholeStream(std::FILE* file) {
   return text;
 }
 
-class TrafficCapture {
+class TrafficCapture final : public TrafficLog {
  public:
-  TrafficCapture() {
-    std::random_device random;
-    // A named file in the temporary folder: tmpfile() needs rights to the drive's root on Windows.
-    path_ = std::filesystem::temp_directory_path() /
-            ("varnel-dump-" + std::to_string(random()) + "-" + std::to_string(random()) + ".txt");
-    file_ = std::fopen(path_.string().c_str(), "w+b");
-    if (file_) SetTrafficSink(file_);
+  void Write(std::string_view text) override {
+    std::lock_guard lock(mutex_);
+    text_.append(text);
   }
-  ~TrafficCapture() {
-    SetTrafficSink(nullptr);
-    if (file_) std::fclose(file_);
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  TrafficCapture(const TrafficCapture&) = delete;
-  TrafficCapture& operator=(const TrafficCapture&) = delete;
 
-  bool Ok() const { return file_ != nullptr; }
-
-  // Everything dumped so far.
-  std::string Text() {
-    return file_ ? ReadWholeStream(file_) : std::string();
+  // Everything written so far.
+  std::string Text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
   }
 
  private:
-  std::filesystem::path path_;
-  std::FILE* file_ = nullptr;  // the test's thread opens and closes it; the dump writes under its own stream lock
+  mutable std::mutex mutex_;  // written from the sending threads, read by the test
+  std::string text_;
 };
 
 }  // namespace varnel::test

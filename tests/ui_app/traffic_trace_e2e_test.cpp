@@ -1,0 +1,175 @@
+// The traffic trace of the real program on its standard output: a pipe that
+// nobody reads, a pipe whose reader goes away, and a file. Neither may stop
+// the tool from talking to the sensor or from quitting, and a file holds
+// every frame the sensor has seen.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "tests/support/AppProcess.h"
+#include "tests/support/SimProcess.h"
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::AppProcess;
+using test::SimProcess;
+
+constexpr char kSendDump[] = "[Desc ] SendData\r\n";
+
+// Keep-alive requests (0x7F) the simulated sensor has answered so far.
+long KeepAlives(SimProcess& sim) {
+  const std::string codes = sim.Stats()["codes"];
+  const auto at = codes.find("7F:");
+  return at == std::string::npos ? 0 : std::strtol(codes.c_str() + at + 3, nullptr, 10);
+}
+
+long FramesSeen(SimProcess& sim) { return std::strtol(sim.Stats()["frames"].c_str(), nullptr, 10); }
+
+// Waits up to timeout for pred, asking every 50 ms.
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!pred()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(50ms);  // polling interval
+  }
+  return true;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class TrafficTrace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The simulator publishes its port here, and the program lists only it after the system's.
+    char dir[] = "/tmp/varnel-trace-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    runtimeDir_ = dir;
+    ::setenv("XDG_RUNTIME_DIR", dir, 1);
+    sim_ = std::make_unique<SimProcess>();
+    ASSERT_TRUE(sim_->Started());
+  }
+  void TearDown() override {
+    app_.reset();
+    sim_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDir_, ignored);
+  }
+
+  // Starts the program with standard output on fd and connects it to the simulator.
+  void StartConnected(int fd) {
+    app_ = std::make_unique<AppProcess>(fd, std::filesystem::path(sim_->LinkPath()).parent_path().string());
+    ASSERT_TRUE(app_->Started());
+    ASSERT_TRUE(app_->ConnectToLastPort());
+    ASSERT_TRUE(WaitUntil([&] { return KeepAlives(*sim_) >= 1; }, 20s)) << app_->Errors();
+  }
+
+  // Escape on the main window ends the program, normally.
+  void QuitWithEscape() {
+    ASSERT_TRUE(app_->Press({AppProcess::kEscape}));
+    ASSERT_TRUE(app_->WaitForExit(10s)) << "Escape did not end the program";
+    EXPECT_FALSE(app_->Signalled()) << "ended by signal " << app_->ExitCode();
+    EXPECT_EQ(app_->ExitCode(), 0);
+  }
+
+  SimProcess& sim() { return *sim_; }
+  std::unique_ptr<AppProcess> app_;
+
+ private:
+  std::string runtimeDir_;
+  std::unique_ptr<SimProcess> sim_;
+};
+
+TEST_F(TrafficTrace, APipeNobodyReadsHoldsUpNeitherTheLinkNorQuitting) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  const int capacity = ::fcntl(out[0], F_SETPIPE_SZ, 4096);
+  ASSERT_GT(capacity, 0);
+  StartConnected(out[1]);
+  // The pipe is full (the next dump no longer fits) and nobody will read it.
+  int queued = 0;
+  ASSERT_TRUE(WaitUntil([&] { return ::ioctl(out[0], FIONREAD, &queued) == 0 && queued > capacity - 512; }, 30s))
+      << queued << " bytes in a pipe of " << capacity;
+  // The link watch runs on the window's thread: its keep-alives go on for
+  // more than another page of trace (about 300 bytes each).
+  const long before = KeepAlives(sim());
+  EXPECT_TRUE(WaitUntil([&] { return KeepAlives(sim()) >= before + 16; }, 40s))
+      << "the keep-alives stopped after " << KeepAlives(sim()) - before;
+  QuitWithEscape();
+  ::close(out[0]);
+  ::close(out[1]);
+}
+
+TEST_F(TrafficTrace, AReaderThatGoesAwayEndsTheTraceWithOneLineAndTheToolGoesOn) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  StartConnected(out[1]);
+  ::close(out[1]);
+  // Like `varnel | head -c 4096`.
+  std::string head;
+  while (head.size() < 4096) {
+    char buffer[4096];
+    const ssize_t n = ::read(out[0], buffer, 4096 - head.size());
+    ASSERT_GT(n, 0);
+    head.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  const std::string line = "varnel: standard output was closed by its reader; the traffic trace stops here\n";
+  ASSERT_TRUE(WaitUntil([&] { return app_->Errors().find(line) != std::string::npos; }, 20s))
+      << "running: " << app_->Running() << ", standard error: " << app_->Errors();
+  const long after = KeepAlives(sim());
+  EXPECT_TRUE(WaitUntil([&] { return KeepAlives(sim()) >= after + 2; }, 20s));
+  EXPECT_TRUE(app_->Running());
+  QuitWithEscape();
+  EXPECT_EQ(Count(app_->Errors(), line), 1u) << app_->Errors();
+}
+
+TEST_F(TrafficTrace, AFileHoldsEveryFrameTheSensorHasSeen) {
+  char path[] = "/tmp/varnel-trace-out-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  StartConnected(fd);
+  auto dumped = [&] {
+    std::string text(1 << 20, '\0');
+    const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return Count(text, kSendDump);
+  };
+  // Several moments while keep-alives go out: every frame the sensor has
+  // received was dumped before it was written, so the file must hold it,
+  // without the program having to end first.
+  for (int round = 0; round < 5; ++round) {
+    const long seen = FramesSeen(sim());
+    ASSERT_TRUE(WaitUntil([&] { return static_cast<long>(dumped()) >= seen; }, 5s))
+        << "round " << round << ": the sensor has seen " << seen << " frames, the file holds " << dumped();
+    ASSERT_TRUE(WaitUntil([&] { return FramesSeen(sim()) > seen; }, 10s));
+  }
+  // Killed without a chance to flush anything: the file already holds it all.
+  const long seen = FramesSeen(sim());
+  ASSERT_TRUE(WaitUntil([&] { return static_cast<long>(dumped()) >= seen; }, 5s));
+  ::kill(app_->Pid(), SIGKILL);
+  EXPECT_GE(static_cast<long>(dumped()), seen);
+  ::close(fd);
+  ::unlink(path);
+}
+
+}  // namespace
+}  // namespace varnel
