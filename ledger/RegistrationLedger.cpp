@@ -150,7 +150,11 @@ std::string BusyMessage(const std::string& holder, std::chrono::milliseconds wai
 // character of its own (U+FFFD).
 std::string_view NextCharacter(std::string_view text, std::size_t pos, char32_t& codePoint) {
   const auto lead = static_cast<unsigned char>(text[pos]);
-  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  const std::size_t length = lead < 0x80          ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
   if (length == 0 || pos + length > text.size()) {
     codePoint = 0xFFFD;
     return text.substr(pos, 1);
@@ -214,18 +218,18 @@ bool RegistrationLedger::CheckStorable(const std::string& serial) const {
     const std::string_view character = NextCharacter(text, pos, code);
     pos += character.size();
     if (code == 0xFFFD || (Utf8ToCodePage(character) == "?" && character != "?")) {
-      Warn(("序列号中的字符" + Named(character, code) + "无法用系统代码页表示，不能注册，请修改序列号"));
+      Warn("序列号中的字符" + Named(character, code) + "无法用系统代码页表示，不能注册，请修改序列号");
       return false;
     }
     if (IsControl(code) || code == '=') {
-      Warn(("序列号中的字符" + Named(character, code) + "无法记入Tallis.ini，不能注册，请修改序列号"));
+      Warn("序列号中的字符" + Named(character, code) + "无法记入Tallis.ini，不能注册，请修改序列号");
       return false;
     }
     last = character;
     lastCode = code;
   }
   if (lastCode == ' ') {
-    Warn(("序列号末尾的字符" + Named(last, lastCode) + "无法记入Tallis.ini，不能注册，请修改序列号"));
+    Warn("序列号末尾的字符" + Named(last, lastCode) + "无法记入Tallis.ini，不能注册，请修改序列号");
     return false;
   }
   return true;
