@@ -1,6 +1,5 @@
 // varnel: the service tool for the RFID card sensor.
 #include <QApplication>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,6 +8,7 @@
 #include "link/TrafficWriter.h"
 #include "platform/MessageBox.h"
 #include "platform/PortEnumeration.h"
+#include "platform/StopSignals.h"
 #include "protocol/DeviceSession.h"
 #include "ui/AppServices.h"
 #include "ui/VarnelApp.h"
@@ -39,9 +39,12 @@ int main(int argc, char** argv) {
                  "on a machine without a screen run it as: xvfb-run -a varnel\n");
     return 2;
   }
-#ifdef SIGPIPE
-  std::signal(SIGPIPE, SIG_IGN);  // a reader of standard output that goes away ends the trace, not the tool
-#endif
+  // A full pipe or the file-size limit becomes an error the writer reports, not the end.
+  varnel::IgnoreWriteSignals();
+  // From here a stop request waits for the dialogs' event loop instead of killing the
+  // program with the port still held.
+  varnel::StopSignals stopSignals;
+  if (!stopSignals.Installed()) std::fprintf(stderr, "varnel: cannot watch for stop signals\n");
   varnel::TrafficWriter traffic(1, stderr);  // the trace on standard output
   varnel::AttachTrafficLog(&traffic);
   QApplication app(argc, argv);
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
   varnel::AppServices services{varnel::ProcessLink(), varnel::ProcessSession(), windows, ledger,
                                [publishedPorts] { return varnel::EnumerateSerialPorts(publishedPorts); }};
 
-  varnel::CVarnelApp application(services, &presenter);
+  varnel::CVarnelApp application(services, &presenter, &stopSignals);
   application.InitInstance();
 
   // Everything that could post or show a box has stopped; detach before the objects go.

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,7 +68,35 @@ int CreateTemporary(const std::string& temp) {
   return fd;
 }
 
+bool RefusedByFolder(int err) { return err == EACCES || err == EPERM; }
+
+// Only regular files are removed: anything else under such a name was not made by a rewrite.
+// One that cannot be removed (another user's, in a shared folder) stays; it harms nothing.
+void RemoveLeftovers(const std::string& target) {
+  const std::filesystem::path file(target);
+  const std::string folder = file.parent_path().string();
+  const std::string base = file.filename().string();
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTemporaryFor(base, entry->d_name)) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
+
+std::optional<std::filesystem::path> ExistingRegularFile(const std::filesystem::path& path) {
+  std::string target;
+  struct stat info {};
+  if (!ResolvedPath(path, target) || ::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return std::filesystem::path(target);
+}
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
   // Non-blocking open: a pipe under the ledger's name must not hang the dialog.
@@ -85,20 +114,21 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
   }
 }
 
-bool ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+ReplaceOutcome ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes, bool removeLeftovers) {
   std::string target;
   struct stat info {};
   if (!ResolvedPath(path, target) || ::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return false;
+    return ReplaceOutcome::Failed;
   }
   // The rename would replace a read-only file too; honour its protection instead.
   if (Descriptor probe(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)); !probe.valid()) {
-    return false;
+    return ReplaceOutcome::Failed;
   }
+  if (removeLeftovers) RemoveLeftovers(target);
 
   const std::string temp = target + ".tmp-" + std::to_string(::getpid());
   Descriptor fd(CreateTemporary(temp));
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return RefusedByFolder(errno) ? ReplaceOutcome::FolderRefused : ReplaceOutcome::Failed;
   bool ok = ::fchmod(fd.get(), info.st_mode & 07777) == 0;
   if (ok && (info.st_uid != ::geteuid() || info.st_gid != ::getegid())) {
     // Only a privileged writer can hand the file back to its owner; otherwise it stays ours.
@@ -106,13 +136,17 @@ bool ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes)
   }
   ok = ok && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
   ok = fd.Close() && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temp.c_str());
-    return false;
+    return ReplaceOutcome::Failed;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return RefusedByFolder(err) ? ReplaceOutcome::FolderRefused : ReplaceOutcome::Failed;
   }
   SyncFolder(target);
-  return true;
+  return ReplaceOutcome::Replaced;
 }
 
 }  // namespace varnel

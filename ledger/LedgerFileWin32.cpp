@@ -48,7 +48,31 @@ HANDLE CreateTemporary(const std::wstring& temp, DWORD attributes) {
   return file;
 }
 
+bool RefusedByFolder(DWORD error) { return error == ERROR_ACCESS_DENIED; }
+
+// Only plain files are removed: anything else under such a name was not made by a rewrite.
+void RemoveLeftovers(const std::filesystem::path& target) {
+  const std::filesystem::path folder = target.parent_path();
+  const std::string base = target.filename().string();
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = (folder / (target.filename().native() + L".tmp-*")).native();
+  HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::filesystem::path name(found.cFileName);
+    if (IsTemporaryFor(base, name.string())) ::DeleteFileW((folder / name).c_str());
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+}
+
 }  // namespace
+
+std::optional<std::filesystem::path> ExistingRegularFile(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+  return path;
+}
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
   Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -64,31 +88,38 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
   }
 }
 
-bool ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes) {
+ReplaceOutcome ReplaceWholeFile(const std::filesystem::path& path, std::string_view bytes, bool removeLeftovers) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-    return false;
+    return ReplaceOutcome::Failed;
   }
   // The replacement must be allowed where writing the file in place would be refused.
   if (Handle probe(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       !probe.valid()) {
-    return false;
+    return ReplaceOutcome::Failed;
   }
+  if (removeLeftovers) RemoveLeftovers(path);
 
   const std::wstring temp = path.native() + L".tmp-" + std::to_wstring(::GetCurrentProcessId());
   const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
   Handle file(CreateTemporary(temp, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL));
-  if (!file.valid()) return false;
+  if (!file.valid()) {
+    return RefusedByFolder(::GetLastError()) ? ReplaceOutcome::FolderRefused : ReplaceOutcome::Failed;
+  }
   bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
   ok = file.Close() && ok;
-  ok = ok && ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
     ::DeleteFileW(temp.c_str());
-    return false;
+    return ReplaceOutcome::Failed;
   }
-  return true;
+  if (!::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(temp.c_str());
+    return RefusedByFolder(error) ? ReplaceOutcome::FolderRefused : ReplaceOutcome::Failed;
+  }
+  return ReplaceOutcome::Replaced;
 }
 
 }  // namespace varnel

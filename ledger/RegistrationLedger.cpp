@@ -1,5 +1,6 @@
 #include "ledger/RegistrationLedger.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -29,6 +30,7 @@ constexpr char kCaption[] = "警告";
 constexpr char kReadError[] = "Tallis.ini读取错误";
 constexpr char kOpenError[] = "Tallis.ini打开错误";
 constexpr char kStoreError[] = "Tallis.ini存储错误";
+constexpr char kFolderRefused[] = "Tallis.ini存储错误：所在文件夹不允许替换此文件，请检查该文件夹的权限";
 
 // Case-insensitive order of names in the GBK code page. ASCII letters fold; both bytes of
 // a double-byte character compare exactly, because its trail byte may be an ASCII letter
@@ -61,7 +63,7 @@ struct CodePageNoCase {
 
 using LedgerDocument = CSimpleIniTempl<char, CodePageNoCase, SI_ConvertA<char>>;
 
-void Warn(const char* text) {
+void Warn(const std::string& text) {
   ShowMessage(text, kCaption, MessageButtons::Ok, MessageOwner::ActiveDialog);
 }
 
@@ -124,7 +126,114 @@ bool ReadsBack(std::string_view text, const std::string& key, const std::string&
   return stored != nullptr && value == stored;
 }
 
+// "Tallis.ini.lock" beside the file the ledger's name leads to, so every name for one
+// ledger (a symbolic link, say) shares one lock.
+std::filesystem::path LockPathFor(const std::filesystem::path& ledgerFile) {
+  std::filesystem::path lock = ledgerFile;
+  lock += ".lock";
+  return lock;
+}
+
+std::string BusyMessage(const std::string& holder, std::chrono::milliseconds waited) {
+  const std::string seconds = std::to_string((waited.count() + 999) / 1000);
+  const std::size_t blank = holder.rfind(' ');
+  std::string who = "另一个进程";
+  if (blank != std::string::npos && blank > 0) {
+    who = "主机" + holder.substr(0, blank) + "上的进程" + holder.substr(blank + 1);
+  } else if (!holder.empty()) {
+    who = holder;
+  }
+  return "Tallis.ini正被" + who + "使用，等待" + seconds + "秒后仍未释放。本次未注册，请稍后再试";
+}
+
+// One character of UTF-8 text at pos, and its code point; an invalid byte is one
+// character of its own (U+FFFD).
+std::string_view NextCharacter(std::string_view text, std::size_t pos, char32_t& codePoint) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  const std::size_t length = lead < 0x80          ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
+  if (length == 0 || pos + length > text.size()) {
+    codePoint = 0xFFFD;
+    return text.substr(pos, 1);
+  }
+  codePoint = length == 1 ? lead : lead & (0xFF >> (length + 1));
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[pos + i]);
+    if ((next & 0xC0) != 0x80) {
+      codePoint = 0xFFFD;
+      return text.substr(pos, 1);
+    }
+    codePoint = (codePoint << 6) | (next & 0x3F);
+  }
+  return text.substr(pos, length);
+}
+
+std::string CodePointText(char32_t codePoint) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(codePoint));
+  return text;
+}
+
+bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
+
+// The character named in a refusal: shown itself where it is visible, always with its code.
+std::string Named(std::string_view character, char32_t codePoint) {
+  if (codePoint == ' ') return "空格(U+0020)";
+  if (codePoint == '\t') return "制表符(U+0009)";
+  const bool visible = codePoint > 0x20 && !IsControl(codePoint) && codePoint != 0xFFFD;
+  return (visible ? "\"" + std::string(character) + "\"" : std::string()) + "(" + CodePointText(codePoint) + ")";
+}
+
 }  // namespace
+
+LedgerLock RegistrationLedger::Lock() const {
+  const std::optional<std::filesystem::path> path = LedgerPath();
+  const std::optional<std::filesystem::path> file = path ? ExistingRegularFile(*path) : std::nullopt;
+  // Without a ledger there is nothing to guard; the steps report the missing file.
+  if (!file) return LedgerLock(true, std::nullopt);
+  LockFile lock = LockFile::Acquire(LockPathFor(*file), lockWait_);
+  switch (lock.Status()) {
+    case LockFile::State::Held:
+      return LedgerLock(true, std::move(lock));
+    case LockFile::State::Busy:
+      Warn(BusyMessage(lock.Holder(), lockWait_));
+      return LedgerLock(false, std::nullopt);
+    case LockFile::State::Unavailable:
+      break;
+  }
+  // A folder that cannot take the lock file cannot take the rewrite either: that
+  // reports it, so the registration goes on as it would without stations sharing.
+  return LedgerLock(true, std::nullopt);
+}
+
+bool RegistrationLedger::CheckStorable(const std::string& serial) const {
+  const std::string_view text = serial;
+  std::string_view last;
+  char32_t lastCode = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t code = 0;
+    const std::string_view character = NextCharacter(text, pos, code);
+    pos += character.size();
+    if (code == 0xFFFD || (Utf8ToCodePage(character) == "?" && character != "?")) {
+      Warn("序列号中的字符" + Named(character, code) + "无法用系统代码页表示，不能注册，请修改序列号");
+      return false;
+    }
+    if (IsControl(code) || code == '=') {
+      Warn("序列号中的字符" + Named(character, code) + "无法记入Tallis.ini，不能注册，请修改序列号");
+      return false;
+    }
+    last = character;
+    lastCode = code;
+  }
+  if (lastCode == ' ') {
+    Warn("序列号末尾的字符" + Named(last, lastCode) + "无法记入Tallis.ini，不能注册，请修改序列号");
+    return false;
+  }
+  return true;
+}
 
 bool RegistrationLedger::HasRecord(const std::string& serial) const {
   LedgerDocument document;
@@ -136,6 +245,13 @@ bool RegistrationLedger::HasRecord(const std::string& serial) const {
 }
 
 void RegistrationLedger::AddRecord(const std::string& serial, const std::string& timestamp) const {
+  const LedgerLock lock = Lock();
+  if (lock) AddRecord(lock, serial, timestamp);
+}
+
+void RegistrationLedger::AddRecord(const LedgerLock& lock, const std::string& serial,
+                                   const std::string& timestamp) const {
+  if (!lock) return;  // refused: another station has the ledger
   const std::optional<std::filesystem::path> path = LedgerPath();
   LedgerDocument document;
   if (!Load(path, document)) {
@@ -149,8 +265,19 @@ void RegistrationLedger::AddRecord(const std::string& serial, const std::string&
     return;
   }
   const std::optional<std::string> text = Serialise(document);
-  if (!text || !ReadsBack(*text, key, value) || !ReplaceWholeFile(*path, *text)) {
+  if (!text || !ReadsBack(*text, key, value)) {
     Warn(kStoreError);
+    return;
+  }
+  switch (ReplaceWholeFile(*path, *text, lock.Held())) {
+    case ReplaceOutcome::Replaced:
+      break;
+    case ReplaceOutcome::Failed:
+      Warn(kStoreError);
+      break;
+    case ReplaceOutcome::FolderRefused:
+      Warn(kFolderRefused);
+      break;
   }
 }
 

@@ -2,22 +2,67 @@
 // The registration ledger: "Tallis.ini" in the current directory, INI text whose section
 // [DID] maps every serial number written into a sensor to the local time it was
 // registered. Every call reads the file afresh; nothing is kept between calls.
+//
+// Stations may share one ledger (a network folder): a registration holds the ledger's
+// lock from its duplicate check to its record, so two of them can neither record the
+// same number twice nor drop each other's records.
+#include <chrono>
 #include <ctime>
+#include <optional>
 #include <string>
+
+#include "platform/LockFile.h"
 
 namespace varnel {
 
+// The ledger's lock as a registration holds it; released when it goes.
+class LedgerLock {
+ public:
+  // Whether the registration may go on: the lock is held, or there is no ledger file
+  // to guard (its steps then report the missing ledger as they always did).
+  explicit operator bool() const { return mayProceed_; }
+  bool Held() const { return lock_ && lock_->Status() == LockFile::State::Held; }
+
+ private:
+  friend class RegistrationLedger;
+  LedgerLock(bool mayProceed, std::optional<LockFile> lock) : mayProceed_(mayProceed), lock_(std::move(lock)) {}
+
+  bool mayProceed_;
+  std::optional<LockFile> lock_;
+};
+
 class RegistrationLedger {
  public:
+  static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
+
+  // lockWait: how long a registration waits for another station to finish its own.
+  explicit RegistrationLedger(std::chrono::milliseconds lockWait = kDefaultLockWait) : lockWait_(lockWait) {}
+
+  // Takes the ledger's lock (a file beside the ledger, ".lock" added to its name). When
+  // another process keeps it for the whole wait, tells the operator which host and
+  // process hold it and answers a lock that refuses (false).
+  LedgerLock Lock() const;
+
+  // Whether serial (UTF-8) can be recorded so that it reads back as itself. When not,
+  // tells the operator which character stands in the way: one the system code page
+  // cannot represent (it would become "?" and collide with another number), a line
+  // break or other control character, "=", or a blank at the end.
+  bool CheckStorable(const std::string& serial) const;
+
   // True when [DID] holds serial (UTF-8, letter case ignored) with a value other than
   // "default". A missing or unreadable ledger is reported to the operator; the answer
   // is then false.
   bool HasRecord(const std::string& serial) const;
 
-  // Records serial with timestamp (both UTF-8) and rewrites the ledger. The ledger is
-  // never created here. Failures are reported to the operator only, and leave the file
-  // exactly as it was.
+  // Records serial with timestamp (both UTF-8) and rewrites the ledger, under lock (which
+  // the caller holds). The ledger is never created here. Failures are reported to the
+  // operator only, and leave the file exactly as it was.
+  void AddRecord(const LedgerLock& lock, const std::string& serial, const std::string& timestamp) const;
+  // The same, taking the lock for this one store.
   void AddRecord(const std::string& serial, const std::string& timestamp) const;
+
+ private:
+  std::chrono::milliseconds lockWait_;
 };
 
 // instant in local time as "%Y-%m-%d %H:%M:%S", e.g. 2019-07-05 09:30:12.

@@ -45,6 +45,20 @@ void CDevRegister::OnInitDialog() {
   if (DialogControl* text = Control(register_ids::SerialText)) text->SetLimitText(kSerialTextChars);
 }
 
+CDevRegister::Outcome CDevRegister::RegisterLocked(const std::string& serial, const RegistrationRecord& record,
+                                                   std::time_t instant) {
+  RegistrationLedger& ledger = services_.ledger;
+  // Held from the duplicate check through the sensor write and the record, so another
+  // station sharing the ledger can neither pass the same check nor drop this record.
+  const LedgerLock lock = ledger.Lock();
+  if (!lock) return Outcome::LedgerBusy;  // the ledger said who keeps it
+  if (ledger.HasRecord(serial)) return Outcome::Duplicate;
+  // The ledger reports its own failures; the sensor gets its number regardless.
+  ledger.AddRecord(lock, serial, FormatRegistrationTimestamp(instant));
+  services_.session.SendRegisterSn(record);
+  return Outcome::Registered;
+}
+
 void CDevRegister::OnRegister() {
   // One instant for the record, the serial number and the time stamp, so a press
   // just after midnight at a month's end cannot mix two months.
@@ -63,14 +77,20 @@ void CDevRegister::OnRegister() {
       MakeRegistrationRecord(local.tm_year + 1900, local.tm_mon + 1, Utf8ToCodePage(text));
   const std::string serial = FormatSerialNumber(record.year, record.month, text);
 
-  if (services_.ledger.HasRecord(serial)) {
-    ShowMessage("\"" + serial + "\"" + kDuplicateSuffix, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
-    return;  // the operator may change the text and try again
+  // A text the ledger would refuse or garble is turned away while nothing is stored or
+  // sent: afterwards the sensor and the ledger would disagree about the number.
+  if (!services_.ledger.CheckStorable(serial)) return;
+  switch (RegisterLocked(serial, record, instant)) {
+    case Outcome::Registered:
+      EndDialog(kIdCancel);
+      break;
+    case Outcome::Duplicate:
+      // Shown once the ledger is free again: the operator's answer may take a while.
+      ShowMessage("\"" + serial + "\"" + kDuplicateSuffix, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
+      break;  // the operator may change the text and try again
+    case Outcome::LedgerBusy:
+      break;  // nothing stored, nothing sent; the operator may try again
   }
-  // The ledger reports its own failures; the sensor gets its number regardless.
-  services_.ledger.AddRecord(serial, FormatRegistrationTimestamp(instant));
-  services_.session.SendRegisterSn(record);
-  EndDialog(kIdCancel);
 }
 
 }  // namespace varnel

@@ -4,10 +4,15 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+
+#include "platform/StopSignals.h"
 #endif
 
 namespace varnel::test {
@@ -15,6 +20,7 @@ namespace {
 
 constexpr char kLedger[] = "[DID]\r\n19-07-A0001 = 2019-07-05 09:30:12\r\n";
 constexpr char kStamp[] = "2019-07-05 09:31:40";
+constexpr char kFolderRefused[] = "Tallis.ini存储错误：所在文件夹不允许替换此文件，请检查该文件夹的权限";
 
 // Runs a store that must fail and checks that it changed nothing.
 void ExpectStoreRefused(const std::string& serial) {
@@ -57,25 +63,71 @@ TEST_F(LedgerTest, SerialNumberTheFileCannotHoldIsNotStored) {
   ExpectNoMessage();
 }
 
-#ifndef _WIN32
-
-// Whether this process can still create files in folder (true for root, whatever the mode).
-bool CanCreateIn(const fs::path& folder) {
-  const fs::path probe = folder / "probe";
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return true;
+TEST_F(LedgerTest, TextThatWouldNotReadBackIsNamedBeforeAnythingIsStored) {
+  const struct {
+    const char* serial;
+    const char* message;  // empty: storable
+  } cases[] = {
+      {"19-07-AB ", "序列号末尾的字符空格(U+0020)无法记入Tallis.ini，不能注册，请修改序列号"},
+      {"19-07-a=b", "序列号中的字符\"=\"(U+003D)无法记入Tallis.ini，不能注册，请修改序列号"},
+      {"19-07-A\tB", "序列号中的字符制表符(U+0009)无法记入Tallis.ini，不能注册，请修改序列号"},
+      {"19-07-A\nB", "序列号中的字符(U+000A)无法记入Tallis.ini，不能注册，请修改序列号"},
+      // No GBK form: it would be stored and sent as "?", the same as another number.
+      {"19-07-Aก", "序列号中的字符\"ก\"(U+0E01)无法用系统代码页表示，不能注册，请修改序列号"},
+      {"19-07-😀", "序列号中的字符\"😀\"(U+1F600)无法用系统代码页表示，不能注册，请修改序列号"},
+      {"19-07-A B", ""},
+      {"19-07-中?", ""},
+      {"19-07-", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.serial);
+    EXPECT_EQ(ledger_.CheckStorable(c.serial), *c.message == '\0');
+    if (*c.message) {
+      ExpectWarning(c.message);
+    } else {
+      ExpectNoMessage();
+    }
+  }
+  EXPECT_TRUE(FolderEntries().empty());  // checked without the ledger: nothing touched
 }
 
-TEST_F(LedgerTest, ReadOnlyFolderKeepsTheOldLedger) {
-  WriteBytes("Tallis.ini", kLedger);
-  fs::permissions(root_, fs::perms(0555));
-  if (CanCreateIn(root_)) GTEST_SKIP() << "folder permissions are not enforced for this user (root)";
-  ExpectStoreRefused("19-07-A0002");
-  ExpectWarning("Tallis.ini存储错误");
-  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Tallis.ini"});
+#ifndef _WIN32
+
+// In a child: drops root's privileges for those of nobody, whom the folder's permissions bind.
+bool BecomeNobody() {
+  constexpr id_t kNobody = 65534;
+  return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
+// Exit codes of the children below.
+constexpr int kAsExpected = 0;
+constexpr int kNoPrivilegeToDrop = 10;
+constexpr int kOtherMessages = 11;
+constexpr int kFolderUnreachable = 12;
+
+TEST_F(LedgerTest, FolderThatRefusesTheReplacementSaysSo) {
+  // A read-only folder, and a shared folder with the sticky bit where the ledger belongs to
+  // someone else: the file itself may be written, but not replaced.
+  for (const fs::perms folderMode : {fs::perms(0555), fs::perms(01777)}) {
+    SCOPED_TRACE(static_cast<int>(folderMode));
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::replace);
+    WriteBytes("Tallis.ini", kLedger);
+    fs::permissions("Tallis.ini", fs::perms(0666));
+    fs::permissions(root_, folderMode);
+    const ChildEnd end = InChild([this] {
+      if (::geteuid() == 0 && !BecomeNobody()) return kNoPrivilegeToDrop;
+      if (::access((root_ / "Tallis.ini").c_str(), R_OK) != 0) return kFolderUnreachable;
+      RegistrationLedger().AddRecord("19-07-A0002", kStamp);
+      return messages_.Texts() == std::vector<std::string>{kFolderRefused} ? kAsExpected : kOtherMessages;
+    });
+    if (end.code == kNoPrivilegeToDrop) GTEST_SKIP() << "cannot run the store as an ordinary user";
+    if (end.code == kFolderUnreachable) {
+      GTEST_SKIP() << "an ordinary user cannot reach " << root_ << " (is the temporary folder private?)";
+    }
+    EXPECT_TRUE(end.exited && end.code == kAsExpected) << "exit " << end.code << ", signal " << end.signal;
+    EXPECT_EQ(ReadBytes("Tallis.ini"), kLedger);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Tallis.ini"});
+  }
 }
 
 TEST_F(LedgerTest, ReadOnlyFileKeepsTheOldLedger) {
@@ -92,21 +144,21 @@ TEST_F(LedgerTest, ReadOnlyFileKeepsTheOldLedger) {
 }
 
 // A file size limit binds every user, root included: the new content is cut off half-way
-// through the write, as on a full disk.
+// through the write, as on a full disk. With the signal that limit raises ignored, as the
+// program does, the store fails with a message instead of killing the process mid-rewrite.
 TEST_F(LedgerTest, WriteCutOffHalfWayKeepsTheOldLedger) {
   WriteBytes("Tallis.ini", kLedger);
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 20;  // less than the new content, which is 78 bytes
-  struct sigaction ignore {}, previous {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  ledger_.AddRecord("19-07-A0002", kStamp);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
-  ExpectWarning("Tallis.ini存储错误");
+  const ChildEnd end = InChild([this] {
+    IgnoreWriteSignals();
+    rlimit small{};
+    ::getrlimit(RLIMIT_FSIZE, &small);
+    small.rlim_cur = 20;  // less than the new content, which is 78 bytes
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    ledger_.AddRecord("19-07-A0002", kStamp);
+    return messages_.Texts() == std::vector<std::string>{"Tallis.ini存储错误"} ? kAsExpected : kOtherMessages;
+  });
+  EXPECT_TRUE(end.exited) << "killed by signal " << end.signal;
+  EXPECT_EQ(end.code, kAsExpected);
   EXPECT_EQ(ReadBytes("Tallis.ini"), kLedger);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Tallis.ini"});
 }

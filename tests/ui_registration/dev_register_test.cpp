@@ -1,14 +1,19 @@
 // The registration dialog on its own, offscreen, with a clock the test sets and
 // every frame the session sends recorded instead of written.
+#include <QCoreApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ledger/RegistrationLedger.h"
 #include "link/DeviceLink.h"
+#include "platform/LockFile.h"
 #include "link/FrameReceiver.h"
 #include "protocol/DeviceSession.h"
 #include "tests/support/UiHarness.h"
@@ -68,8 +73,18 @@ class DevRegisterTest : public RegistrationFolderTest {
     return result;
   }
 
+  // Keys for ASCII; other characters arrive as an input method commits them.
   static void Type(CDevRegister& dialog, const char* text) {
-    QTest::keyClicks(dialog.Control(kSerialText)->Widget(), QString::fromUtf8(text));
+    QWidget* edit = dialog.Control(kSerialText)->Widget();
+    for (const QChar c : QString::fromUtf8(text)) {
+      if (c.unicode() < 0x80) {
+        QTest::keyClicks(edit, QString(c));
+        continue;
+      }
+      QInputMethodEvent composed;
+      composed.setCommitString(QString(c));
+      QCoreApplication::sendEvent(edit, &composed);
+    }
   }
   static void PressRegister(CDevRegister& dialog) {
     QTest::mouseClick(dialog.Control(kRegister)->Widget(), Qt::LeftButton);
@@ -271,16 +286,83 @@ TEST_F(DevRegisterTest, EnterOnTheRegisterButtonRegisters) {
   EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "K7"));
 }
 
-TEST_F(DevRegisterTest, TextGoesToTheSensorInGbkWithReplacementCharacters) {
+TEST_F(DevRegisterTest, TextGoesToTheSensorInGbk) {
   WriteLedger("");
   CDevRegister dialog(services);
   UiScript script;
-  // 中 is D6 D0 in GBK; the Thai letter has no GBK form and becomes '?'.
-  script.Do([&] { dialog.Control(kSerialText)->SetText("中Aก"); }).Do([&] { PressRegister(dialog); });
+  // 中 is D6 D0 in GBK.
+  script.Do([&] { Type(dialog, "中A"); }).Do([&] { PressRegister(dialog); });
   Run(dialog, script);
   ASSERT_EQ(RegistrationWrites().size(), 1u);
-  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "\xD6\xD0" "A?"));
-  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-07-\xD6\xD0" "A? = 2019-07-05 09:30:12\r\n");
+  EXPECT_EQ(RegistrationWrites()[0], RegistrationPayload(0x13, 0x07, "\xD6\xD0" "A"));
+  EXPECT_EQ(ReadLedger(), "[DID]\r\n19-07-\xD6\xD0" "A = 2019-07-05 09:30:12\r\n");
+}
+
+TEST_F(DevRegisterTest, TextTheLedgerCannotHoldIsRefusedBeforeAnythingIsStoredOrSent) {
+  const std::string ledger = "[DID]\r\n19-07-A = 2019-07-01 08:00:00\r\n";
+  WriteLedger(ledger);
+  const struct {
+    const char* text;
+    const char* named;  // how the refusal names the character
+  } cases[] = {
+      {"AB ", "空格(U+0020)"},  // the ledger would drop the blank: the sensor and the ledger would disagree
+      {"a=b", "\"=\"(U+003D)"},
+      {"Aก", "\"ก\"(U+0E01)"},  // no GBK form: "A?" would collide with another number
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    harness.boxes.Clear();
+    CDevRegister dialog(services);
+    bool stillOpen = false;
+    UiScript script;
+    script.Do([&] { Type(dialog, c.text); })
+        .Do([&] { PressRegister(dialog); })
+        .Do([&] {
+          stillOpen = dialog.IsRunning();
+          QTest::keyClick(dialog.Control(kSerialText)->Widget(), Qt::Key_Escape);
+        });
+    Run(dialog, script);
+    EXPECT_TRUE(stillOpen);
+    const std::vector<RecordedBox> boxes = harness.boxes.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(c.named), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(boxes[0].caption, "警告");
+  }
+  EXPECT_TRUE(RegistrationWrites().empty());
+  EXPECT_EQ(ReadLedger(), ledger);
+}
+
+TEST_F(DevRegisterTest, LedgerKeptByAnotherStationRegistersNothingUntilItIsFree) {
+  const std::string ledger = "[DID]\r\n";
+  WriteLedger(ledger);
+  std::optional<LockFile> other = LockFile::Acquire(LedgerPath().string() + ".lock", std::chrono::milliseconds(0));
+  ASSERT_EQ(other->Status(), LockFile::State::Held);
+  RegistrationLedger patientLedger(std::chrono::milliseconds(50));
+  AppServices shared{harness.link, session, harness.windows, patientLedger,
+                     [] { return std::vector<std::string>{}; }, [this] { return clock(); }};
+  CDevRegister dialog(shared);
+  bool stillOpen = false;
+  std::vector<std::string> refusal;
+  UiScript script;
+  script.Do([&] { Type(dialog, "A7"); })
+      .Do([&] { PressRegister(dialog); })
+      .Do([&] {
+        stillOpen = dialog.IsRunning();
+        refusal = harness.boxes.Texts();
+        EXPECT_TRUE(RegistrationWrites().empty());
+        EXPECT_EQ(ReadLedger(), ledger);
+        other.reset();  // the other station is done
+        PressRegister(dialog);
+      });
+  EXPECT_EQ(Run(dialog, script), kIdCancel);
+
+  EXPECT_TRUE(stillOpen);
+  ASSERT_EQ(refusal.size(), 1u);
+  const std::string holder = LockHolderText();
+  EXPECT_NE(refusal[0].find("上的进程" + holder.substr(holder.rfind(' ') + 1) + "使用"), std::string::npos)
+      << refusal[0];
+  ASSERT_EQ(RegistrationWrites().size(), 1u);
+  EXPECT_EQ(ReadLedger(), ledger + "19-07-A7 = 2019-07-05 09:30:12\r\n");
 }
 
 TEST_F(DevRegisterTest, YearsPastTheTwoDigitSchemeKeepRecordAndSerialInStep) {
