@@ -341,12 +341,16 @@ TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGives
         .When("3/3 (" + run.name + ")", [&] { return Counter() == "3/3"; },
               [&, run] {
                 run.close();
-                if (run.silent) ASSERT_FALSE(sim->Ask("silent on", "ok").empty());
+                if (run.silent) {
+                  ASSERT_FALSE(sim->Ask("silent on", "ok").empty());
+                }
               })
         .WaitFor("window closed (" + run.name + ")", [&] { return downloadDone; })
         .Do([&, run] {
           // Until the verdict the link watch leaves the sensor to its image check.
-          if (h.boxes.Count() == boxesBefore) EXPECT_FALSE(dlg->HasTimer(kLinkWatchTimer)) << run.name;
+          if (h.boxes.Count() == boxesBefore) {
+            EXPECT_FALSE(dlg->HasTimer(kLinkWatchTimer)) << run.name;
+          }
           // A download now would leave the one under way without its verdict.
           if (run.silent) ClickDownload(image);
         })
