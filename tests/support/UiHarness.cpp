@@ -37,6 +37,11 @@ UiScript& UiScript::WaitFor(std::string what, std::function<bool()> cond, std::c
   return *this;
 }
 
+UiScript& UiScript::Settle(std::string what, std::function<bool()> cond, std::chrono::milliseconds timeout) {
+  steps_.push_back({std::move(what), std::move(cond), nullptr, timeout, false});
+  return *this;
+}
+
 UiScript& UiScript::Do(std::function<void()> action) {
   steps_.push_back({"action", [] { return true; }, std::move(action), std::chrono::seconds(5)});
   return *this;
@@ -79,6 +84,11 @@ bool UiScript::RunDuring(const std::function<void()>& body) {
       return;
     }
     if (std::chrono::steady_clock::now() - stepStarted > step.timeout) {
+      if (!step.failsAtTimeout) {
+        ++next;
+        stepStarted = std::chrono::steady_clock::now();
+        return;
+      }
       failed = true;
       ADD_FAILURE() << "UI step timed out: " << step.what;
       CancelAllDialogs();
