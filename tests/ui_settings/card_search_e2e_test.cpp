@@ -98,9 +98,17 @@ TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
   ASSERT_TRUE(f.sim.Started());
   std::uint64_t readsAtStart = 0;
   std::size_t readingsSeen = 0;
+  std::size_t cardReplies = 0;  // UI thread only
+  f.dlg.OnMessage(WM_CARD_NUMBER, [&](Notification& n) {
+    ++cardReplies;
+    f.dlg.OnCardNumber(n.wParam, n.lParam);
+  });
   UiScript script;
   Connect(script)
       .WaitFor("card from the chain", [&] { return f.Text(EditCardId) == "305"; }, 15s)
+      // With replies this slow the second start-up chain overlaps the first; its
+      // read, and its reply freeing the gate, must not fall among the poll's.
+      .WaitFor("second chain's card reply", [&] { return cardReplies >= 2; }, 20s)
       .Do([&] {
         readsAtStart = f.Requests("30");
         f.Click(SearchCard);
@@ -112,7 +120,7 @@ TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
         .Do([&] {
           ++readingsSeen;
           // Reads sent so far: one per reading shown, plus at most the one out now,
-          // one of the chain that may still be answering, and one per read given up.
+          // one whose reply has not been shown yet, and one per read given up.
           EXPECT_LE(f.Requests("30") - readsAtStart, readingsSeen + 2 + f.h.session.LostCardReads());
         });
   }
