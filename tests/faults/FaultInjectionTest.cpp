@@ -164,13 +164,15 @@ TEST_P(FaultInjection, IdentityChainShowsOnlyTheSensorsValues) {
   const FaultCase& fault = GetParam();
   int restarts = 0;
   session.SendIdentityQuery();
-  const auto deadline = steady_clock::now() + 4s;
+  const auto deadline = steady_clock::now() + 15s;
+  // A clean line loses nothing: waiting longer there only tells a late reply from a lost one.
+  const auto stalledAfter = fault.losesReplies ? 250ms : 3000ms;
   // A chain that stalls is restarted as the link watch does once the sensor
   // answers again: keep-alives (one to three, so the restarts do not all meet
   // the same lost reply), then the identity query.
   while (poster.CardsShown() == 0 && restarts < 8 && steady_clock::now() < deadline) {
     const std::size_t before = poster.Total();
-    if (WaitUntil([&] { return poster.Total() > before; }, 250ms)) continue;
+    if (WaitUntil([&] { return poster.Total() > before; }, stalledAfter)) continue;
     ++restarts;
     for (int i = 0; i <= restarts % 3; ++i) {
       session.SendKeepAlive();
@@ -198,7 +200,7 @@ TEST_P(FaultInjection, IdentityChainShowsOnlyTheSensorsValues) {
   });
   const std::size_t cards = poster.CardsShown();
   session.SendIdentityQuery();
-  ASSERT_TRUE(WaitUntil([&] { return poster.CardsShown() > cards; }, 3s));
+  ASSERT_TRUE(WaitUntil([&] { return poster.CardsShown() > cards; }, 10s));
   EXPECT_EQ(poster.LinesShown().size(), 3u);
   ExpectEverySettingTrue();
   ExpectNothingWrong();
@@ -214,14 +216,22 @@ TEST_P(FaultInjection, CardSearchShowsOnlyTheSensorsCard) {
   });
   const std::size_t wanted = fault.losesReplies ? 6 : 40;
   const bool enough = WaitUntil(
-      [&] { return poster.CardsShown() >= wanted && (!fault.losesReplies || session.LostCardReads() >= 2); }, 6s);
+      [&] { return poster.CardsShown() >= wanted && (!fault.losesReplies || session.LostCardReads() >= 2); }, 30s);
   stop.store(true);
   session.CardReadGate().Release();  // as StopCardPoll frees a waiting tick
   poll.join();
 
   EXPECT_TRUE(enough) << poster.CardsShown() << " readings, " << session.LostCardReads() << " lost reads";
   if (!fault.losesReplies) {
-    EXPECT_EQ(session.LostCardReads(), 0u);
+    // A clean line answers every read. On a loaded machine a slow reply may be
+    // given up for lost first, so count the readings, not the losses.
+    auto readsSent = [&] {
+      std::size_t n = 0;
+      for (const SimPtyHarness::Event& e : sensor.Events()) n += e.fromHost && e.code == 0x30;
+      return n;
+    };
+    WaitUntil([&] { return poster.CardsShown() == readsSent(); }, 10s);
+    EXPECT_EQ(poster.CardsShown(), readsSent()) << session.LostCardReads() << " reads given up";
   }
   ExpectTheFaultHappened();
   ExpectNothingWrong();

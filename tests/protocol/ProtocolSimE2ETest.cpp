@@ -55,7 +55,7 @@ class ProtocolOverPty : public ::testing::Test {
   // Starts the link and waits for the identity chain to end with its card reading.
   void RunIdentityChain() {
     session.StartLink();
-    ASSERT_TRUE(poster.WaitFor(WM_CARD_NUMBER, 0, 5s));
+    ASSERT_TRUE(poster.WaitFor(WM_CARD_NUMBER, 0, 15s));
   }
 
   SimPtyHarness sensor;
@@ -70,8 +70,10 @@ TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {
   const auto started = std::chrono::steady_clock::now();
   RunIdentityChain();
 
-  const auto events = sensor.Events();
   const std::uint8_t chain[] = {0x01, 0x02, 0x03, 0x10, 0x11, 0x12, 0x13, 0x30};
+  // The harness logs a reply after writing it, so the tool may have handled the last one first.
+  ASSERT_TRUE(sensor.WaitForEvents(2 * std::size(chain), 5s));
+  const auto events = sensor.Events();
   ASSERT_EQ(events.size(), 2 * std::size(chain));
   // One request outstanding: each request is answered before the next leaves.
   for (std::size_t i = 0; i < std::size(chain); ++i) {
@@ -82,7 +84,7 @@ TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {
   }
   const auto firstQuery = events[0].at - started;
   EXPECT_GE(firstQuery, 495ms);
-  EXPECT_LT(firstQuery, 1500ms);
+  EXPECT_LT(firstQuery, 3000ms);  // generous for a loaded machine; it only tells the delay from a much later start
   // Nothing follows the card reading.
   EXPECT_FALSE(sensor.WaitForEvents(events.size() + 1, 300ms));
 
@@ -118,7 +120,7 @@ TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
 
   ASSERT_EQ(session.StartFirmwareDownload(path), FirmwareLoadResult::Ok);
   std::filesystem::remove(path);
-  ASSERT_TRUE(poster.WaitFor(WM_FW_PROGRESS, PROGRESS_DONE, 30s));
+  ASSERT_TRUE(poster.WaitFor(WM_FW_PROGRESS, PROGRESS_DONE, 90s));
   ASSERT_TRUE(WaitUntil([&] { return !session.Firmware().State().active; }, 5s));
 
   sensor.WithSensor([&](sim::SimSensor& s) {

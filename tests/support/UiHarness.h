@@ -59,6 +59,9 @@ class UiScript {
   // Waits for cond, then acts.
   UiScript& When(std::string what, std::function<bool()> cond, std::function<void()> action,
                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Waits for cond, but moves on at the timeout instead of failing: the step
+  // after it asserts the same state and so reports the value it found.
+  UiScript& Settle(std::string what, std::function<bool()> cond, std::chrono::milliseconds timeout);
 
   // Runs body (typically dialog.RunModal()) with the steps. Answers whether every step ran.
   bool RunDuring(const std::function<void()>& body);
@@ -69,6 +72,7 @@ class UiScript {
     std::function<bool()> cond;
     std::function<void()> action;
     std::chrono::milliseconds timeout;
+    bool failsAtTimeout = true;
   };
   std::vector<Step> steps_;
 };

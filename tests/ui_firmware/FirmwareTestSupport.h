@@ -71,8 +71,9 @@ inline std::uint64_t StatCount(const std::map<std::string, std::string>& stats, 
 struct ProgressRecorder {
   using Clock = std::chrono::steady_clock;
   struct RateChange {
-    Clock::time_point at;
+    Clock::time_point at;  // when the handler that made the change had returned
     std::string text;
+    Clock::time_point from;  // when that handler was called: the window read its clock in between
   };
 
   std::vector<std::string> counterTexts;  // each distinct text in order, the initial one first
@@ -85,6 +86,7 @@ struct ProgressRecorder {
     rateChanges.clear();
     rate_ = dlg.Control(kRateLineId) ? dlg.Control(kRateLineId)->Text() : std::string();
     dlg.OnMessage(kProgressMessage, [this, &dlg](Notification& n) {
+      handlingFrom_ = Clock::now();
       dlg.OnProgress(n.wParam, n.lParam);
       Look(dlg);
     });
@@ -97,7 +99,7 @@ struct ProgressRecorder {
     }
     if (DialogControl* line = dlg.Control(kRateLineId); line && line->Text() != rate_) {
       rate_ = line->Text();
-      rateChanges.push_back({Clock::now(), rate_});
+      rateChanges.push_back({Clock::now(), rate_, handlingFrom_});
     }
     if (DialogControl* bar = dlg.Control(kBarId)) {
       lastBarPosition = bar->Position();
@@ -107,6 +109,7 @@ struct ProgressRecorder {
 
  private:
   std::string rate_;
+  Clock::time_point handlingFrom_;
 };
 
 }  // namespace varnel::test

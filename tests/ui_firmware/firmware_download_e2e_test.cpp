@@ -72,7 +72,9 @@ class FirmwareDownload : public ::testing::Test {
     UiScript script;
     script.When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
                 [] { ActiveModal<CConnectDlg>()->OnConnect(); })
-        .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); })
+        .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); }, 15s)
+        // Its last request, the card read, has reached the sensor: no chain reply comes later.
+        .WaitFor("second chain done", [this] { return CodeCount(sim->Stats(), kCardRead) >= 2; }, 15s)
         .WaitFor("link watch", [this] { return dlg->HasTimer(kLinkWatchTimer); });
     return script;
   }
@@ -118,8 +120,9 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
       Connected()
           .Do([&] { Click(kSearchButton); })
           .WaitFor("card poll running", [&] { return h.session.IsCardPollRunning(); })
-          // Slow replies, so each count stays on screen long enough to act on.
-          .WaitFor("sensor slowed", [&] { return !sim->Ask("delay 300", "ok").empty(); })
+          // Slow replies, so each count stays on screen long enough to act on
+          // (and keep-alive replies still come well within a link-watch tick).
+          .WaitFor("sensor slowed", [&] { return !sim->Ask("delay 500", "ok").empty(); })
           .Do([&] { ClickDownload(image); })
           .When("1/3", [&] { return Counter() == "1/3"; },
                 [&] {
@@ -133,7 +136,7 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
                   EXPECT_EQ(h.boxes.Count(), 2u);
                   EXPECT_NE(Progress(), nullptr) << "Enter closed the window at 2/3";
                 })
-          .WaitFor("download over", [&] { return downloadDone; }, 10s)
+          .WaitFor("download over", [&] { return downloadDone; }, 20s)
           .Do([&] {
             EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer));
             EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
@@ -144,7 +147,7 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
             keepAlivesAfter = CodeCount(stats, kKeepAlive);
           })
           // Two keep-alives later: the link watch runs again and no card was asked for meanwhile.
-          .WaitFor("link watch again", [&] { return CodeCount(sim->Stats(), kKeepAlive) >= keepAlivesAfter + 2; }, 5s)
+          .WaitFor("link watch again", [&] { return CodeCount(sim->Stats(), kKeepAlive) >= keepAlivesAfter + 2; }, 15s)
           .Do([&] {
             EXPECT_EQ(CodeCount(sim->Stats(), kCardRead), cardReadsAfter);
             EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
@@ -245,7 +248,7 @@ TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
 TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSendNothing) {
   const fs::path image = root / "Rfid" / "firmware.bin";
   test::WriteFile(image, test::TestImage(600, 11));
-  timeouts.stall = 400ms;
+  timeouts.stall = 1000ms;  // well above the 300 ms replies, well below the 2500 ms ones
   Start();
 
   std::uint64_t chunksAtExit = 0, keepAlivesAtExit = 0, cardReadsAtMarker = 0;
@@ -274,7 +277,7 @@ TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSend
           // number shows, the late reply has been handled.
           .WaitFor("marker card set", [&] { return !sim->Ask("card 1 4242", "ok").empty(); })
           .Do([&] { h.session.SendCardRead(); })
-          .WaitFor("marker answered", [&] { return dlg->Control(kCardBox)->Text() == "4242"; }, 10s)
+          .WaitFor("marker answered", [&] { return dlg->Control(kCardBox)->Text() == "4242"; }, 15s)
           .Do([&] {
             cardReadsAtMarker = CodeCount(sim->Stats(), kCardRead);
             h.session.SendCardRead();  // and this one reaches the sensor after anything sent before it

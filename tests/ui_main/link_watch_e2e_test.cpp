@@ -44,6 +44,13 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
   h.ports = {sim.LinkPath()};
   CVarnelDlg dlg(h.services);
   auto info = [&] { return dlg.Control(main_ids::EditDeviceInfo)->Text(); };
+  auto settingsShown = [&] {
+    return dlg.Control(main_ids::EditSerialNodeAddr)->Text() == "0x21" &&
+           dlg.Control(main_ids::ComSerialBaud)->SelectedIndex() == 4 &&
+           dlg.Control(main_ids::EditCanNodeAddr)->Text() == "0x5A0" &&
+           dlg.Control(main_ids::ComCanFrameType)->SelectedIndex() == 0 &&
+           dlg.Control(main_ids::ComCanRate)->SelectedIndex() == 2;
+  };
 
   std::chrono::steady_clock::time_point connectedAt, silencedAt, answeringAt;
   std::uint64_t identityQueriesBefore = 0, keepAlivesAtRefill = 0;
@@ -55,10 +62,14 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
                   connectedAt = std::chrono::steady_clock::now();
                   ActiveModal<CConnectDlg>()->OnConnect();
                 })
-          .WaitFor("identity lines", [&] { return info() == kIdentity; })
+          .WaitFor("identity lines", [&] { return info() == kIdentity; }, 15s)
           .Do([&] {
             // The goal is 2 s; the deadline above is looser so a loaded machine does not fail it.
             RecordMs("identity_after_connect_ms", connectedAt);
+          })
+          // The settings replies come after the identity lines in the same chain.
+          .Settle("settings shown", [&] { return settingsShown(); }, 15s)
+          .Do([&] {
             EXPECT_EQ(dlg.Control(main_ids::EditSerialNodeAddr)->Text(), "0x21");
             EXPECT_EQ(dlg.Control(main_ids::ComSerialBaud)->SelectedIndex(), 4);
             EXPECT_EQ(dlg.Control(main_ids::EditCanNodeAddr)->Text(), "0x5A0");
@@ -66,23 +77,25 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
             EXPECT_EQ(dlg.Control(main_ids::ComCanRate)->SelectedIndex(), 2);
             EXPECT_TRUE(dlg.Control(main_ids::ProductionRegister)->Widget()->isHidden());
           })
-          // The chain runs twice at start-up; let the second one finish first.
-          .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); })
+          // The chain runs twice at start-up; let the second one finish first
+          // (its last request, the card read, has reached the sensor).
+          .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); }, 15s)
+          .WaitFor("second chain done", [&] { return RequestsOf(sim, "30") >= 2; }, 15s)
           .WaitFor("identity again", [&] { return info() == kIdentity; })
           .Do([&] {
             sim.Command("silent on");
             silencedAt = std::chrono::steady_clock::now();
           })
-          .WaitFor("disconnect text", [&] { return info() == kDisconnectedText; }, 5s)
+          .WaitFor("disconnect text", [&] { return info() == kDisconnectedText; }, 15s)
           .Do([&] {
             RecordMs("silence_reported_ms", silencedAt);  // goal 2.5 s: two link-watch ticks
             identityQueriesBefore = RequestsOf(sim, "01");
             sim.Command("silent off");
             answeringAt = std::chrono::steady_clock::now();
           })
-          .WaitFor("identity after the return", [&] { return info() == kIdentity; }, 5s)
+          .WaitFor("identity after the return", [&] { return info() == kIdentity; }, 15s)
           .Do([&] { keepAlivesAtRefill = RequestsOf(sim, "7F"); })
-          .WaitFor("two more keep-alives", [&] { return RequestsOf(sim, "7F") >= keepAlivesAtRefill + 2; }, 5s)
+          .WaitFor("two more keep-alives", [&] { return RequestsOf(sim, "7F") >= keepAlivesAtRefill + 2; }, 15s)
           .Do([&] {
             EXPECT_EQ(RequestsOf(sim, "01"), identityQueriesBefore + 1);
             dlg.EndDialog(kIdCancel);

@@ -16,6 +16,8 @@
 namespace varnel::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kSearchCard = 1003;
 constexpr int kDeviceInfo = 1004;
 constexpr int kProductionRegister = 1021;
@@ -47,7 +49,7 @@ TEST_F(ProductionRegisterTest, SerialNumberReachesTheSensorAndTheLedgerWhileCard
   script
       .When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
             [] { ActiveModal<CConnectDlg>()->OnConnect(); })
-      .WaitFor("first identity chain", [&] { return shows("设备 S/N : 24-03-A17"); })
+      .WaitFor("first identity chain", [&] { return shows("设备 S/N : 24-03-A17"); }, 15s)
       .Do([&] {
         buttonHidden = !dlg.Control(kProductionRegister)->IsShown();
         QTest::mouseClick(dlg.Control(kSearchCard)->Widget(), Qt::LeftButton);
@@ -73,7 +75,7 @@ TEST_F(ProductionRegisterTest, SerialNumberReachesTheSensorAndTheLedgerWhileCard
       .WaitFor("sensor's status reply", [&] { return harness.boxes.Count() >= 1; })
       .WaitFor("sensor holds the new serial number", [&] { return sim.State()["sn"] == "19-07-A0001"; })
       .Do([&] { harness.session.SendIdentityQuery(); })
-      .WaitFor("new serial number shown", [&] { return shows("设备 S/N : 19-07-A0001"); })
+      .WaitFor("new serial number shown", [&] { return shows("设备 S/N : 19-07-A0001"); }, 15s)
       .Do([&] {
         captionAfter = dlg.Control(kSearchCard)->Text();
         searchActiveAfter = dlg.CardSearchActive();

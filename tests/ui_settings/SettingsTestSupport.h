@@ -102,8 +102,8 @@ inline UiScript& ConnectAndSettle(UiScript& script, SimDialog& f) {
   return script
       .When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
             [] { ActiveModal<CConnectDlg>()->OnConnect(); })
-      .WaitFor("second identity query", [&f] { return f.dlg.Watch().IdentityRequeried(); }, 5s)
-      .WaitFor("second chain done", [&f] { return f.Requests("30") >= 2; }, 5s);
+      .WaitFor("second identity query", [&f] { return f.dlg.Watch().IdentityRequeried(); }, 15s)
+      .WaitFor("second chain done", [&f] { return f.Requests("30") >= 2; }, 15s);
 }
 
 // Sends a control command to the simulator and waits until it has taken it.

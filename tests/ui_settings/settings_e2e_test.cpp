@@ -39,6 +39,8 @@ TEST(SettingsEndToEnd, EachSetButtonChangesTheSensorAndReportsSuccess) {
   ASSERT_TRUE(f.sim.Started());
   UiScript script;
   ConnectAndSettle(script, f)
+      // The window shows the replies once it has handled their notifications.
+      .Settle("settings shown", [&] { return f.Text(EditSerialNodeAddr) == "0x01" && f.Text(EditCanNodeAddr) == "0x100"; }, 5s)
       .Do([&] {
         EXPECT_EQ(f.Text(EditSerialNodeAddr), "0x01");
         EXPECT_EQ(f.Text(EditCanNodeAddr), "0x100");
@@ -178,10 +180,13 @@ TEST(SettingsEndToEnd, RefusalsAndFailedWritesLeaveTheSensorAlone) {
         f.Click(SetSerialBaud);
       })
       .WaitFor("invalid command", [&] { return BoxCount(f.h.boxes, kInvalid) == 1; });
-  Tell(script, f, "status 7").Do([&] {
-    f.C(ComCanRate)->Select(0);
-    f.Click(SetCanRate);
-  });
+  Tell(script, f, "status 7")
+      .Do([&] {
+        f.C(ComCanRate)->Select(0);
+        f.Click(SetCanRate);
+      })
+      // It gets no box, so wait for the sensor to take it before the status changes again.
+      .WaitFor("rate request taken", [&] { return f.Requests("93") == 1; });
   Tell(script, f, "status auto")
       .Do([&] {
         f.C(EditSerialNodeAddr)->SetText("0x33");
@@ -212,6 +217,7 @@ TEST(SettingsEndToEnd, SwitchingTheFrameTypeOnlyChangesTheDisplay) {
   ASSERT_TRUE(f.sim.Started());
   UiScript script;
   ConnectAndSettle(script, f)
+      .Settle("identifier shown", [&] { return f.Text(EditCanNodeAddr) == "0x010"; }, 5s)
       .Do([&] {
         DialogControl* list = f.C(ComCanFrameType);
         ASSERT_EQ(f.Text(EditCanNodeAddr), "0x010");

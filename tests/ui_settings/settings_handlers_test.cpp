@@ -260,15 +260,16 @@ TEST(CardSearchButton, StartsAndStopsTheGatedPoll) {
   EXPECT_EQ(d.C(SearchCard)->Text(), "停止寻卡");
   EXPECT_TRUE(d.dlg.CardSearchActive());
   EXPECT_TRUE(d.session.IsCardPollRunning());
-  ASSERT_TRUE(test::WaitUntil([&] { return d.wire.Count() >= 1; }, std::chrono::seconds(2)));
+  ASSERT_TRUE(test::WaitUntil([&] { return d.wire.Count() >= 1; }, std::chrono::seconds(10)));
   d.Click(SearchCard);
   EXPECT_EQ(d.C(SearchCard)->Text(), "开始寻卡");
   EXPECT_FALSE(d.dlg.CardSearchActive());
   EXPECT_FALSE(d.session.IsCardPollRunning());
   // Nothing answered the first read, so at most the one tick that waited on the
-  // gate went out when the stop released it; every frame is a card read.
+  // gate went out when the stop released it (and one per read given up, should
+  // a loaded machine hold the stop back past the reply deadline); every frame is a card read.
   const auto frames = d.wire.Frames();
-  EXPECT_LE(frames.size(), 2u);
+  EXPECT_LE(frames.size(), 2u + d.session.LostCardReads());
   for (const Bytes& f : frames) EXPECT_EQ(f, (Bytes{0xBB, 0xBB, 0xBB, 0xBB, 0x01, 0x30, 0x00, 0x00, 0xFF, 0x64}));
 }
 

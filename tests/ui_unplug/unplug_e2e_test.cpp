@@ -49,9 +49,16 @@ TEST(AdapterUnplugged, SilenceIsReportedAndTheIdentityReturnsAfterTheReplug) {
       UiScript()
           .When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
                 [] { ActiveModal<CConnectDlg>()->OnConnect(); })
-          .WaitFor("identity lines", [&] { return info() == kIdentity; })
-          // The identity is read twice at start-up; let the second reading finish too.
-          .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); })
+          .WaitFor("identity lines", [&] { return info() == kIdentity; }, 15s)
+          // The identity is read twice at start-up; let the second reading finish
+          // too (its last request, the card read, has reached the sensor).
+          .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); }, 15s)
+          .WaitFor("second chain done",
+                   [&] {
+                     const std::string reads = sim.Stats()["card-reads"];
+                     return !reads.empty() && std::stoull(reads) >= 2;
+                   },
+                   15s)
           .WaitFor("identity again", [&] { return info() == kIdentity; })
           .Do([&] {
             readerTid = h.link.ReaderSystemThreadId();
@@ -59,7 +66,7 @@ TEST(AdapterUnplugged, SilenceIsReportedAndTheIdentityReturnsAfterTheReplug) {
             sim.Command("unplug");
           })
           .WaitFor("port lost", [&] { return !h.link.IsOpen(); })
-          .WaitFor("disconnect text", [&] { return info() == kSilentText; })
+          .WaitFor("disconnect text", [&] { return info() == kSilentText; }, 15s)
           .Do([&] {
             cpuBefore = test::ThreadCpuTime(readerTid);
             windowStart = Clock::now();
@@ -91,7 +98,7 @@ TEST(AdapterUnplugged, SilenceIsReportedAndTheIdentityReturnsAfterTheReplug) {
                    })
           // Goal: within 3 s. The deadline leaves room for a loaded machine; the
           // measured time is recorded below.
-          .WaitFor("firmware line again", [&] { return StartsWith(info(), kFirmwareLine); }, 6s)
+          .WaitFor("firmware line again", [&] { return StartsWith(info(), kFirmwareLine); }, 15s)
           .Do([&] {
             const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - replugAnswered);
             ::testing::Test::RecordProperty("replug_to_firmware_line_ms", static_cast<int>(took.count()));
