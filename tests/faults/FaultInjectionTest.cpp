@@ -225,11 +225,17 @@ TEST_P(FaultInjection, CardSearchShowsOnlyTheSensorsCard) {
   if (!fault.losesReplies) {
     // A clean line answers every read. On a loaded machine a slow reply may be
     // given up for lost first, so count the readings, not the losses.
-    auto readsSent = [&] {
+    auto requestsSeen = [&](std::uint8_t code) {
       std::size_t n = 0;
-      for (const SimPtyHarness::Event& e : sensor.Events()) n += e.fromHost && e.code == 0x30;
+      for (const SimPtyHarness::Event& e : sensor.Events()) n += e.fromHost && e.code == code;
       return n;
     };
+    auto readsSent = [&] { return requestsSeen(0x30); };
+    // The last read may still be on its way to the sensor: once a keep-alive sent
+    // after it has arrived, the sensor has seen every read the poll sent.
+    const std::size_t keepAlives = requestsSeen(0x7F);
+    session.SendKeepAlive();
+    ASSERT_TRUE(WaitUntil([&] { return requestsSeen(0x7F) > keepAlives; }, 10s));
     WaitUntil([&] { return poster.CardsShown() == readsSent(); }, 10s);
     EXPECT_EQ(poster.CardsShown(), readsSent()) << session.LostCardReads() << " reads given up";
   }
