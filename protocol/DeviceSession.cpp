@@ -169,7 +169,9 @@ void DeviceSession::CardPollTick() {
     std::lock_guard lock(cardReadsMutex_);
     until = cardReads_.WaitUntil();
   }
-  const auto left = std::max(Clock::duration::zero(), until - Clock::now());
+  // until may be the clock's earliest point (nothing out): compare, never subtract.
+  const Clock::time_point now = Clock::now();
+  const Clock::duration left = until > now ? until - now : Clock::duration::zero();
   const bool replied = cardReadGate_.TryAcquireFor(std::chrono::ceil<std::chrono::milliseconds>(left));
   {
     std::lock_guard lock(cardReadsMutex_);
