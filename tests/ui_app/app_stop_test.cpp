@@ -297,7 +297,8 @@ TEST(AppStopTest, TerminatedWhileConnectedLeavesThePortFreeAndTheDumpWritten) {
   const std::optional<int> status = app.WaitForEnd(seconds(20));
   ASSERT_TRUE(status.has_value()) << "the program did not end; it said: " << ReadAll(folder / "varnel.out.err");
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-      << "ended with status " << *status << (WIFSIGNALED(*status) ? " (killed by a signal)" : "");
+      << "ended with status " << *status << (WIFSIGNALED(*status) ? " (killed by a signal)" : "")
+      << "; it said: " << ReadAll(folder / "varnel.out.err");
   EXPECT_EQ(ExclusiveFlag(sim.PtyPath()), false) << "the port is still marked exclusive";
 
   const std::string dump = ReadAll(folder / "varnel.out");

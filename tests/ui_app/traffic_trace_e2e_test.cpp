@@ -87,7 +87,7 @@ class TrafficTrace : public ::testing::Test {
     ASSERT_TRUE(app_->Press({AppProcess::kEscape}));
     ASSERT_TRUE(app_->WaitForExit(10s)) << "Escape did not end the program";
     EXPECT_FALSE(app_->Signalled()) << "ended by signal " << app_->ExitCode();
-    EXPECT_EQ(app_->ExitCode(), 0);
+    EXPECT_EQ(app_->ExitCode(), 0) << app_->Errors();
   }
 
   SimProcess& sim() { return *sim_; }
