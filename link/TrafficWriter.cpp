@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -72,6 +73,22 @@ int WriteBoth(int fd, const char* a, std::size_t an, const char* b, std::size_t 
   return error != 0 ? error : WriteAll(fd, b, bn);
 }
 
+int DuplicateDescriptor(int fd) {
+#ifdef _WIN32
+  return ::_dup(fd);
+#else
+  return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+#endif
+}
+
+void CloseDescriptor(int fd) {
+#ifdef _WIN32
+  ::_close(fd);
+#else
+  ::close(fd);
+#endif
+}
+
 std::uint64_t LinesIn(std::string_view text) {
   const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
   return lines > 0 ? lines : 1;
@@ -80,7 +97,11 @@ std::uint64_t LinesIn(std::string_view text) {
 }  // namespace
 
 struct TrafficWriter::Shared {
-  Shared(int fd, std::FILE* errors, std::size_t capacity) : fd(fd), errors(errors), ring(capacity) {}
+  Shared(int given, std::FILE* errors, std::size_t capacity)
+      : ownCopy(DuplicateDescriptor(given)), fd(ownCopy >= 0 ? ownCopy : given), errors(errors), ring(capacity) {}
+  ~Shared() {
+    if (ownCopy >= 0) CloseDescriptor(ownCopy);
+  }
 
   // Copies text in behind what is queued; the caller has checked that it fits.
   void Push(std::string_view text) {
@@ -99,6 +120,9 @@ struct TrafficWriter::Shared {
     done += n;
   }
 
+  // The writer writes to a descriptor of its own, so that whoever handed one over
+  // may close theirs while a write the writer gave up on is still blocked in it.
+  const int ownCopy;  // -1 when the system had no descriptor to spare
   const int fd;
   std::FILE* const errors;
   std::mutex mutex;                  // guards everything below

@@ -29,7 +29,8 @@ class TrafficWriter final : public TrafficLog {
   // How long closing waits for the queue to go out before it gives up on it.
   static constexpr std::chrono::milliseconds kCloseBound{1000};
 
-  // fd: where the trace goes (not closed here). errors: where the one line about
+  // fd: where the trace goes; the writer keeps a copy of its own, so the caller
+  // may close fd at any time. errors: where the one line about
   // a trace that cannot be written goes.
   TrafficWriter(int fd, std::FILE* errors, std::size_t capacity = kDefaultCapacity);
   ~TrafficWriter() override;  // Close(kCloseBound)
