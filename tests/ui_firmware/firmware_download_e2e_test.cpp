@@ -15,8 +15,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <cstdlib>
+#include <fstream>
+#include <set>
 
 #include "tests/support/SimProcess.h"
+#include "tests/support/TrafficCapture.h"
 #include "tests/support/UiHarness.h"
 #include "tests/ui_firmware/FirmwareTestSupport.h"
 #include "ui/ConnectDlg.h"
@@ -452,6 +456,90 @@ TEST_F(FirmwareDownload, ASlowStepIsShownAsAStallYetTheDownloadEndsOnItsOwn) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kSucceeded}));
   EXPECT_EQ(CodeCount(sim->Stats(), 0xF4), 1u);
+}
+
+// The frames one scripted session puts on the wire, as the link's trace shows
+// them: "[HEX-8] (len: N)" and then N bytes, eight to a row.
+std::vector<std::string> SentFrames(const std::string& trace) {
+  std::vector<std::string> frames;
+  const std::string header = "[Desc ] SendData\r\n";
+  for (auto at = trace.find(header); at != std::string::npos; at = trace.find(header, at + 1)) {
+    const auto hex = trace.find("[HEX-8] (len: ", at);
+    if (hex == std::string::npos) break;
+    const int length = std::atoi(trace.c_str() + hex + 14);
+    std::string frame;
+    auto row = trace.find("\r\n", hex) + 2;
+    for (int done = 0; done < length; done += 8) {
+      const int inRow = std::min(8, length - done);
+      frame += (frame.empty() ? "" : " ") + trace.substr(row, static_cast<std::size_t>(inRow) * 3 - 1);
+      row = trace.find("\r\n", row) + 2;
+    }
+    frames.push_back(frame);
+  }
+  return frames;
+}
+
+// Keep-alives come with the link watch's clock and card reads with the poll's,
+// so their number is the clock's: every keep-alive must be the same frame and is
+// then left out, and a run of card reads counts once. Everything else is exact.
+std::vector<std::string> WithoutTheClock(const std::vector<std::string>& frames, std::set<std::string>* keepAlives) {
+  std::vector<std::string> kept;
+  for (const std::string& frame : frames) {
+    if (frame.compare(15, 2, "7F") == 0) {
+      keepAlives->insert(frame);
+      continue;
+    }
+    if (frame.compare(15, 2, "30") == 0 && !kept.empty() && kept.back() == frame) continue;
+    kept.push_back(frame);
+  }
+  return kept;
+}
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  return lines;
+}
+
+TEST_F(FirmwareDownload, ASessionPutsTheRecordedBytesOnTheWire) {
+  const fs::path image = root / "Rfid_trace.bin";
+  test::WriteFile(image, test::TestImage(600));
+  Start({"--command", "card 1 305"});
+  test::TrafficCapture trace;
+  h.link.SetTrafficLog(&trace);
+
+  const bool ok =
+      Connected()
+          .Do([&] { Click(kSearchButton); })
+          .WaitFor("a card read from the poll", [&] { return CodeCount(sim->Stats(), kCardRead) >= 3; })
+          .Do([&] { Click(kSearchButton); })
+          .WaitFor("search stopped", [&] { return !h.session.IsCardPollRunning(); })
+          .Do([&] {
+            dlg->Control(main_ids::EditSerialNodeAddr)->SetText("0x05");
+            Click(main_ids::SetSerialNodeAddr);
+          })
+          .WaitFor("address written", [&] { return h.boxes.Texts() == std::vector<std::string>{"设置成功"}; })
+          .Do([&] { ClickDownload(image); })
+          .WaitFor("download over", [&] { return downloadDone; }, 20s)
+          .Do([&] { dlg->EndDialog(kIdCancel); })
+          .RunDuring([&] { dlg->RunModal(); });
+  ASSERT_TRUE(ok);
+  h.link.SetTrafficLog(nullptr);
+  EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"设置成功", test::kSucceeded}));
+
+  std::set<std::string> keepAlives;
+  const auto sent = WithoutTheClock(SentFrames(trace.Text()), &keepAlives);
+  EXPECT_EQ(keepAlives, (std::set<std::string>{"BB BB BB BB 01 7F 01 00 01 A2 94"}));
+  const auto recorded = ReadLines(VARNEL_RECORDED_SESSION);
+  if (sent != recorded) {
+    // What this build sent, in the recorded file's form, for whoever checks the difference.
+    std::ofstream out("session_trace.actual.txt");
+    for (const std::string& frame : sent) out << frame << '\n';
+  }
+  ASSERT_EQ(sent.size(), recorded.size()) << "this build's frames are in session_trace.actual.txt";
+  for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i], recorded[i]) << "frame " << i;
 }
 
 }  // namespace
