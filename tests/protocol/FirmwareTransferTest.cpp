@@ -386,15 +386,23 @@ TEST_F(Firmware, AbandonWhileRepliesArriveStopsAtOnce) {
   Answer();
   Answer();
   std::atomic<bool> stop{false};
+  std::atomic<bool> abandoned{false};
   std::atomic<std::uint64_t> replies{0};
   std::thread reader([&] {  // a sensor that answers every chunk at once
     while (!stop.load()) {
+      // Halfway it waits for the abandon, so a test thread held up on a busy
+      // machine still abandons a transfer under way, not one that has ended.
+      if (replies.load() >= 1000 && !abandoned.load()) {
+        std::this_thread::yield();
+        continue;
+      }
       transfer.OnOtaReply(Reply(0xF2, {0}));
       replies.fetch_add(1);
     }
   });
   ASSERT_TRUE(sender.WaitForCount(10, 5s));
   transfer.AbandonFirmwareTransfer();
+  abandoned.store(true);
   const std::size_t sent = sender.Count();
   const std::uint64_t seen = replies.load();
   while (replies.load() < seen + 100) std::this_thread::yield();
