@@ -73,8 +73,8 @@ ProgressStep ProgressStepOf(FirmwareOutcome outcome) {
   switch (outcome) {
     case FirmwareOutcome::Done: return PROGRESS_DONE;
     case FirmwareOutcome::Refused: return PROGRESS_FAILED;
-    case FirmwareOutcome::NoAnswer:
-    case FirmwareOutcome::Abandoned: break;
+    case FirmwareOutcome::NoAnswer: return PROGRESS_NO_ANSWER;
+    case FirmwareOutcome::Abandoned: break;  // never posted
   }
   return PROGRESS_NO_ANSWER;
 }
