@@ -93,7 +93,7 @@ class Rig {
     const auto start = Clock::now();
     if (session_.Firmware().StartFirmwareDownload(image) != FirmwareLoadResult::Ok) return -1;
     const auto deadline = start + std::chrono::seconds(60);
-    while (session_.Firmware().State().active) {
+    while (session_.Firmware().State().Active()) {
       if (Clock::now() > deadline) return -1;
       std::this_thread::sleep_for(std::chrono::microseconds(50));
     }

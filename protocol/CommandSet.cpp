@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/MessageBox.h"
 
@@ -59,7 +60,14 @@ void PostSettingsRefresh(NotificationPoster& poster) {
 
 LinkFrame OneByteRequest(std::uint8_t code, std::uint8_t value) { return MakeRequest(code, {value}); }
 
+constexpr std::string_view kStatusTexts[] = {"设置成功", "无效指令", "内部错误", "校验失败"};
+
 }  // namespace
+
+std::optional<std::string_view> StatusReplyText(std::uint32_t status) {
+  if (status >= std::size(kStatusTexts)) return std::nullopt;
+  return kStatusTexts[status];
+}
 
 RegistrationRecord MakeRegistrationRecord(int year, int month, std::string_view codePageText) {
   RegistrationRecord record;
@@ -146,12 +154,6 @@ std::string FormatSerialNumberLine(std::uint8_t year, std::uint8_t month, std::s
 void PostDeviceInfoText(NotificationPoster& poster, std::string_view text) {
   // The notification owns its copy; a failed post drops it with the notification.
   PostToMainDialog(poster, Notification{WM_DEVICE_INFO, DEVICE_INFO_APPEND, 0, std::string(text)});
-}
-
-void PostFirmwareProgress(NotificationPoster& poster, std::uint32_t code, std::uint32_t value) {
-  if (!poster.Post(kProgressDialogCaption, Notification{WM_FW_PROGRESS, code, value, std::nullopt})) {
-    ShowMessage("找不到CProgressDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
-  }
 }
 
 void OnFirmwareVersionReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {

@@ -6,6 +6,7 @@
 // write request and the sensor's status reply to it.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,6 +75,11 @@ LinkFrame MakeOtaChunkRequest(std::uint32_t offset, const std::uint8_t* bytes, s
 LinkFrame MakeOtaEndRequest();                                  // 0xF3 00
 LinkFrame MakeOtaFinishRequest();                               // 0xF4 00
 
+// --- Status replies ------------------------------------------------------------
+// The operator's words for the status byte of a write reply: 0 success, 1
+// invalid command, 2 internal error, 3 checksum failure. None for other values.
+std::optional<std::string_view> StatusReplyText(std::uint32_t status);
+
 // --- Identity lines ----------------------------------------------------------
 // GBK text, at most 127 bytes (the 128-byte line buffer with its zero): a
 // longer line is cut, never overrun.
@@ -87,8 +93,6 @@ std::string FormatSerialNumberLine(std::uint8_t year, std::uint8_t month, std::s
 // the main dialog does not exist, shows "找不到CVarnelDlg对象" instead; the
 // copy is released either way.
 void PostDeviceInfoText(NotificationPoster& poster, std::string_view text);
-// Posts WM_FW_PROGRESS to the progress dialog, or shows "找不到CProgressDlg对象".
-void PostFirmwareProgress(NotificationPoster& poster, std::uint32_t code, std::uint32_t value);
 
 // --- Reply handlers ------------------------------------------------------------
 // Called on the reader thread with the reply's payload. A payload shorter than

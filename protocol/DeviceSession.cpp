@@ -43,20 +43,14 @@ void DeviceSession::OnStatusReply(const LinkFrame& frame) {
   }
   // A status reply without its status byte says nothing.
   if (frame.length == 0) return;
-  const char* text = nullptr;
-  switch (frame.payload[0]) {
-    case 0: text = "设置成功"; break;
-    case 1: text = "无效指令"; break;
-    case 2: text = "内部错误"; break;
-    case 3: text = "校验失败"; break;
-    default: return;
-  }
+  const std::optional<std::string_view> text = StatusReplyText(frame.payload[0]);
+  if (!text) return;
   // Shown over the main window; this (reader) thread waits until it is closed,
   // and replies wait in the port meanwhile: the link watch must not take that
   // for a silent sensor.
   statusBoxesOpen_.fetch_add(1);
   receptionHeld_.store(true);
-  ShowMessage(text, "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  ShowMessage(std::string(*text), "提示", MessageButtons::Ok, MessageOwner::MainWindow);
   statusBoxesOpen_.fetch_sub(1);
 }
 

@@ -11,18 +11,6 @@
 
 namespace varnel {
 
-const char* FirmwareLoadResultName(FirmwareLoadResult result) {
-  switch (result) {
-    case FirmwareLoadResult::Ok: return "ok";
-    case FirmwareLoadResult::CannotOpen: return "cannot open";
-    case FirmwareLoadResult::CannotRead: return "cannot read";
-    case FirmwareLoadResult::Empty: return "empty";
-    case FirmwareLoadResult::TooLarge: return "too large";
-    case FirmwareLoadResult::IsDirectory: return "is a directory";
-  }
-  return "?";
-}
-
 std::uint32_t OtaChunkCount(std::uint32_t size) {
   return size / OTA_CHUNK_SIZE + (size % OTA_CHUNK_SIZE ? 1 : 0);
 }
@@ -72,7 +60,33 @@ std::uint8_t RequestCode(OtaStage stage) {
   return 0;
 }
 
+// The diagnostic line announcing a chunk; an image that fits in one chunk has
+// a line of its own.
+const char* ChunkLine(bool first, bool last) {
+  if (first) return last ? "too small, last Ota file chunk %d\n" : "start first Ota file chunk %d\n";
+  return last ? "last Ota file chunk %d\n" : "Ota file chunk %d\n";
+}
+
 }  // namespace
+
+ProgressStep ProgressStepOf(FirmwareOutcome outcome) {
+  switch (outcome) {
+    case FirmwareOutcome::Done: return PROGRESS_DONE;
+    case FirmwareOutcome::Refused: return PROGRESS_FAILED;
+    case FirmwareOutcome::NoAnswer: return PROGRESS_NO_ANSWER;
+    case FirmwareOutcome::Abandoned: break;  // never posted
+  }
+  return PROGRESS_NO_ANSWER;
+}
+
+std::optional<FirmwareVerdict> VerdictOfProgress(std::uint32_t wParam, std::uint32_t lParam) {
+  switch (wParam) {
+    case PROGRESS_DONE: return FirmwareVerdict{FirmwareOutcome::Done, 0};
+    case PROGRESS_FAILED: return FirmwareVerdict{FirmwareOutcome::Refused, lParam};
+    case PROGRESS_NO_ANSWER: return FirmwareVerdict{FirmwareOutcome::NoAnswer, 0};
+    default: return std::nullopt;
+  }
+}
 
 FirmwareTransfer::FirmwareTransfer(FrameSender& sender, NotificationPoster& poster)
     : sender_(sender), poster_(poster) {}
@@ -91,32 +105,38 @@ FirmwareLoadResult FirmwareTransfer::StartFirmwareDownload(std::vector<std::uint
   const std::uint16_t crc = Crc16(image.data(), image.size());
 
   std::unique_ptr<HighResTimer> oldWatchdog;
+  Unposted none;  // an abandoned transfer posts nothing
   {
     std::lock_guard lock(mutex_);
     oldWatchdog = TakeWatchdog();
-    ResetRecord();
+    if (Active()) Conclude(FirmwareVerdict{FirmwareOutcome::Abandoned, 0}, none);
     image_ = std::move(image);
     imageCrc_ = crc;
-    state_.imageSize = static_cast<std::uint32_t>(image_.size());
-    state_.remaining = state_.imageSize;
-    state_.active = true;
+    imageStatus_ = 0;
+    chunkIndex_ = 0;
+    ending_.reset();
     verdictCaption_ = std::string(kProgressDialogCaption);
+    stage_ = OtaStage::Begin;
     Send(MakeOtaBeginRequest());
-    state_.stage = OtaStage::Begin;
   }
   return FirmwareLoadResult::Ok;  // oldWatchdog is joined here, outside the mutex
 }
 
 void FirmwareTransfer::AbandonFirmwareTransfer() {
   std::unique_ptr<HighResTimer> watchdog;
+  Unposted none;
   std::lock_guard lock(mutex_);
   watchdog = TakeWatchdog();
-  ResetRecord();
+  if (Active()) Conclude(FirmwareVerdict{FirmwareOutcome::Abandoned, 0}, none);
 }  // the lock is released before the watchdog is joined (members go in reverse order)
 
 std::optional<FirmwareVerdict> FirmwareTransfer::RedirectVerdict(std::string caption) {
   std::lock_guard lock(mutex_);
-  if (!state_.active) return verdict_;
+  if (!Active()) {
+    // Only a posted verdict can have gone to the closing window.
+    if (ending_ && ending_->outcome == FirmwareOutcome::Abandoned) return std::nullopt;
+    return ending_;
+  }
   verdictCaption_ = std::move(caption);
   return std::nullopt;
 }
@@ -139,26 +159,30 @@ void FirmwareTransfer::Shutdown() {
 
 FirmwareTransferState FirmwareTransfer::State() const {
   std::lock_guard lock(mutex_);
-  FirmwareTransferState state = state_;
-  if (state.active) {
+  FirmwareTransferState state;
+  state.stage = stage_;
+  state.chunkIndex = chunkIndex_;
+  state.imageSize = static_cast<std::uint32_t>(image_.size());
+  state.ending = ending_;
+  if (Active()) {
     state.waiting = std::chrono::duration_cast<std::chrono::milliseconds>(clock_() - sentAt_);
-    state.stalled = !(state.lastChunkSent || state.stage == OtaStage::End || state.stage == OtaStage::Finish) &&
-                    state.waiting >= timeouts_.stall;
+    state.stalled = !ImageSent() && state.waiting >= timeouts_.stall;
   }
   return state;
+}
+
+bool FirmwareTransfer::ImageSent() const {
+  switch (stage_) {
+    case OtaStage::Chunk: return (chunkIndex_ + 1) * std::uint64_t{OTA_CHUNK_SIZE} >= image_.size();
+    case OtaStage::End:
+    case OtaStage::Finish: return true;
+    default: return false;
+  }
 }
 
 std::unique_ptr<HighResTimer> FirmwareTransfer::TakeWatchdog() {
   if (watchdog_) watchdog_->Kill();
   return std::move(watchdog_);
-}
-
-void FirmwareTransfer::ResetRecord() {
-  image_.clear();
-  image_.shrink_to_fit();
-  imageCrc_ = 0;
-  state_ = FirmwareTransferState{};
-  verdict_.reset();
 }
 
 void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
@@ -169,44 +193,36 @@ void FirmwareTransfer::OnOtaReply(const LinkFrame& reply) {
     // exchange. A duplicated reply, a late one from an exchange before, or one
     // nothing asked for would otherwise send a request twice or end the
     // transfer with a verdict the sensor never gave.
-    if (!state_.active || CommandOf(reply.code) != RequestCode(state_.stage)) return;
+    if (!Active() || CommandOf(reply.code) != RequestCode(stage_)) return;
     const std::uint8_t status = reply.length > 0 ? reply.payload[0] : 0;
-    switch (state_.stage) {
+    switch (stage_) {
       case OtaStage::Begin:
-        SendOtaFileInfo();
-        state_.stage = OtaStage::FileInfo;
+        stage_ = OtaStage::FileInfo;
+        Send(MakeOtaFileInfoRequest(static_cast<std::uint32_t>(image_.size()), imageCrc_));
         break;
       case OtaStage::FileInfo:
       case OtaStage::Chunk:
-        if (state_.lastChunkSent) {
+        if (ImageSent()) {
+          stage_ = OtaStage::End;
           Send(MakeOtaEndRequest());
-          state_.stage = OtaStage::End;
-          break;
-        }
-        if (state_.stage == OtaStage::Chunk) ++state_.chunkIndex;
-        state_.stage = OtaStage::Chunk;
-        if (SendNextOtaChunk(unposted)) {
-          // The whole image is out; from here on each step has a patience of
-          // its own, kept even when no window is left to watch it.
-          const auto tick = std::clamp(timeouts_.imageCheck / 10, std::chrono::milliseconds(5),
-                                       std::chrono::milliseconds(250));
-          watchdog_ = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, tick, [this] { CheckTimeouts(); });
+        } else {
+          SendNextOtaChunk(unposted);
         }
         break;
       case OtaStage::End:
         // Chunk statuses are not examined, but this one is the sensor's verdict
         // on the whole image: a refused image must not be reported as a success.
-        state_.endStatus = status;
+        imageStatus_ = status;
+        stage_ = OtaStage::Finish;
         Send(MakeOtaFinishRequest());
-        state_.stage = OtaStage::Finish;
         break;
       case OtaStage::Finish:
-        if (state_.endStatus != 0)
-          Conclude(FirmwareVerdict{PROGRESS_FAILED, state_.endStatus}, unposted);
+        if (imageStatus_ != 0)
+          Conclude(FirmwareVerdict{FirmwareOutcome::Refused, imageStatus_}, unposted);
         else if (status != 0)
-          Conclude(FirmwareVerdict{PROGRESS_FAILED, status}, unposted);
+          Conclude(FirmwareVerdict{FirmwareOutcome::Refused, status}, unposted);
         else
-          Conclude(FirmwareVerdict{PROGRESS_DONE, 0}, unposted);
+          Conclude(FirmwareVerdict{FirmwareOutcome::Done, 0}, unposted);
         break;
       case OtaStage::Idle:
         break;
@@ -219,9 +235,8 @@ void FirmwareTransfer::CheckTimeouts() {
   Unposted unposted;
   {
     std::lock_guard lock(mutex_);
-    const bool imageOut = state_.lastChunkSent || state_.stage == OtaStage::End || state_.stage == OtaStage::Finish;
-    if (!state_.active || !imageOut || clock_() - sentAt_ < timeouts_.imageCheck) return;
-    Conclude(FirmwareVerdict{PROGRESS_NO_ANSWER, 0}, unposted);
+    if (!Active() || !ImageSent() || clock_() - sentAt_ < timeouts_.imageCheck) return;
+    Conclude(FirmwareVerdict{FirmwareOutcome::NoAnswer, 0}, unposted);
   }
   // On the watchdog's thread: a box here could wait for a UI thread that is
   // joining this thread.
@@ -231,11 +246,11 @@ void FirmwareTransfer::CheckTimeouts() {
 void FirmwareTransfer::Conclude(FirmwareVerdict verdict, Unposted& unposted) {
   image_.clear();
   image_.shrink_to_fit();
-  state_.active = false;
-  state_.stage = OtaStage::Idle;
-  verdict_ = verdict;
+  stage_ = OtaStage::Idle;
+  chunkIndex_ = 0;
+  ending_ = verdict;
   if (watchdog_) watchdog_->Kill();  // not joined here: it may be this very thread
-  Post(unposted, verdict.code, verdict.status);
+  if (verdict.outcome != FirmwareOutcome::Abandoned) Post(unposted, ProgressStepOf(verdict.outcome), verdict.status);
 }
 
 void FirmwareTransfer::Post(Unposted& unposted, std::uint32_t code, std::uint32_t value) {
@@ -255,52 +270,30 @@ void FirmwareTransfer::ReportUnposted(const Unposted& unposted, bool mayWait) {
   }
 }
 
-void FirmwareTransfer::SendOtaFileInfo() {
-  Send(MakeOtaFileInfoRequest(state_.imageSize, imageCrc_));
-}
+void FirmwareTransfer::SendNextOtaChunk(Unposted& progress) {
+  // The chunk that brings the image to its end is the last one, so an image
+  // whose size is a multiple of 248 ends without an empty chunk and the steps
+  // match the total.
+  const bool first = stage_ != OtaStage::Chunk;
+  chunkIndex_ = first ? 0 : chunkIndex_ + 1;
+  stage_ = OtaStage::Chunk;
+  const auto size = static_cast<std::uint32_t>(image_.size());
+  const std::uint32_t offset = chunkIndex_ * OTA_CHUNK_SIZE;
+  const std::uint32_t count = std::min(OTA_CHUNK_SIZE, size - offset);
+  const bool last = ImageSent();
 
-bool FirmwareTransfer::SendNextOtaChunk(Unposted& progress) {
-  FirmwareTransferState& s = state_;
-  // The chunk that brings remaining to 0 is the last one, so an image whose size
-  // is a multiple of 248 ends without an empty chunk and the steps match the total.
-  if (s.phase == 0) {
-    if (s.remaining <= OTA_CHUNK_SIZE) {
-      Diagnostic("too small, last Ota file chunk %d\n", s.chunkCounter);
-      Post(progress, PROGRESS_TOTAL, 1);
-      SendOtaChunk(0, s.remaining);
-      s.phase = 1;
-      s.lastChunkSent = true;
-      Post(progress, PROGRESS_STEP, 0);
-      return true;
-    }
-    Diagnostic("start first Ota file chunk %d\n", s.chunkCounter);
-    Post(progress, PROGRESS_TOTAL, OtaChunkCount(s.remaining));
-    SendOtaChunk(0, OTA_CHUNK_SIZE);
-    s.offset += OTA_CHUNK_SIZE;
-    s.remaining -= OTA_CHUNK_SIZE;
-    ++s.chunkCounter;
-    s.phase = 1;
-    Post(progress, PROGRESS_STEP, 0);
-    return false;
-  }
-  if (s.remaining <= OTA_CHUNK_SIZE) {
-    Diagnostic("last Ota file chunk %d\n", s.chunkCounter);
-    SendOtaChunk(s.offset, s.remaining);
-    s.lastChunkSent = true;
-    Post(progress, PROGRESS_STEP, 0);
-    return true;
-  }
-  Diagnostic("Ota file chunk %d\n", s.chunkCounter);
-  SendOtaChunk(s.offset, OTA_CHUNK_SIZE);
-  s.offset += OTA_CHUNK_SIZE;
-  s.remaining -= OTA_CHUNK_SIZE;
-  ++s.chunkCounter;
-  Post(progress, PROGRESS_STEP, 0);
-  return false;
-}
-
-void FirmwareTransfer::SendOtaChunk(std::uint32_t offset, std::uint32_t count) {
+  // The lines number the chunks modulo 256.
+  Diagnostic(ChunkLine(first, last), static_cast<std::uint8_t>(chunkIndex_));
+  if (first) Post(progress, PROGRESS_TOTAL, OtaChunkCount(size));
   Send(MakeOtaChunkRequest(offset, image_.data() + offset, count));
+  Post(progress, PROGRESS_STEP, 0);
+  if (last) {
+    // The whole image is out; from here on each step has a patience of its
+    // own, kept even when no window is left to watch it.
+    const auto tick =
+        std::clamp(timeouts_.imageCheck / 10, std::chrono::milliseconds(5), std::chrono::milliseconds(250));
+    watchdog_ = std::make_unique<HighResTimer>(HighResTimer::Kind::Periodic, tick, [this] { CheckTimeouts(); });
+  }
 }
 
 void FirmwareTransfer::Send(LinkFrame frame) {

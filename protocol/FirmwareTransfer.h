@@ -37,9 +37,6 @@ enum class FirmwareLoadResult {
   IsDirectory,
 };
 
-// A short English name for logs and test messages.
-const char* FirmwareLoadResultName(FirmwareLoadResult result);
-
 // Reads the whole file into image. On anything but Ok, image is left empty.
 FirmwareLoadResult LoadFirmwareImage(const std::filesystem::path& path, std::vector<std::uint8_t>& image);
 // The size and chunk-count limits alone, for an image already in memory.
@@ -47,8 +44,9 @@ FirmwareLoadResult CheckFirmwareImageSize(std::uint64_t size);
 // Chunks an image of this size is sent in.
 std::uint32_t OtaChunkCount(std::uint32_t size);
 
-// The request of the exchange whose answer is awaited. A reply that does not
-// answer it (a duplicate, a late one, one nothing asked for) is ignored.
+// The request of the exchange whose answer is awaited, Idle when none is. A
+// reply that does not answer it (a duplicate, a late one, one nothing asked
+// for) is ignored.
 enum class OtaStage : std::uint8_t {
   Idle,      // no transfer under way
   Begin,     // CMD_OTA_BEGIN sent
@@ -70,28 +68,34 @@ struct FirmwareTransferTimeouts {
   std::chrono::milliseconds imageCheck{30000};
 };
 
-// How a transfer ended, as posted in WM_FW_PROGRESS: PROGRESS_DONE,
-// PROGRESS_FAILED with the status the sensor answered, or PROGRESS_NO_ANSWER.
+// How a transfer ended. Every transfer ends exactly once.
+enum class FirmwareOutcome : std::uint8_t {
+  Done,       // the sensor accepted the image and finished
+  Refused,    // the end of image or the finish was answered with a failure status
+  NoAnswer,   // a step after the last chunk was not answered in time
+  Abandoned,  // the operator gave up, or a new download took its place; nothing is posted
+};
+
 struct FirmwareVerdict {
-  std::uint32_t code = PROGRESS_DONE;
-  std::uint32_t status = 0;
+  FirmwareOutcome outcome = FirmwareOutcome::Done;
+  std::uint32_t status = 0;  // Refused: the status the sensor answered
   bool operator==(const FirmwareVerdict&) const = default;
 };
 
-// A copy of the transfer record, for the progress window, tests and diagnostics.
+// The WM_FW_PROGRESS step a posted verdict travels as (not for Abandoned), and
+// the verdict a progress notification carries, if it carries one.
+ProgressStep ProgressStepOf(FirmwareOutcome outcome);
+std::optional<FirmwareVerdict> VerdictOfProgress(std::uint32_t wParam, std::uint32_t lParam);
+
+// A copy of where the transfer stands, for the progress window, tests and diagnostics.
 struct FirmwareTransferState {
-  bool active = false;          // a download has started and has not ended or been abandoned
   OtaStage stage = OtaStage::Idle;
   std::uint32_t chunkIndex = 0;  // the chunk requested, from 0, while stage is Chunk
-  std::uint32_t imageSize = 0;
-  std::uint32_t remaining = 0;  // image bytes not yet sent in a chunk
-  std::uint32_t offset = 0;     // image offset of the next chunk
-  std::uint8_t phase = 0;       // 0 no chunk sent yet, 1 chunks under way
-  bool lastChunkSent = false;
-  std::uint8_t chunkCounter = 0;  // numbers the diagnostic lines; wraps at 256
-  std::uint8_t endStatus = 0;     // the sensor's verdict on the whole image, from its end-of-image reply
-  std::chrono::milliseconds waiting{0};  // since the request outstanding went out
-  bool stalled = false;                  // waiting longer than the stall limit, before the last chunk went out
+  std::uint32_t imageSize = 0;   // the image under way; 0 when none is
+  std::optional<FirmwareVerdict> ending;  // how the last transfer ended; none while one runs
+  std::chrono::milliseconds waiting{0};   // since the request outstanding went out
+  bool stalled = false;                   // waiting longer than the stall limit, before the last chunk went out
+  bool Active() const { return stage != OtaStage::Idle; }
 };
 
 // Threads: StartFirmwareDownload, AbandonFirmwareTransfer and Shutdown run on
@@ -113,8 +117,9 @@ class FirmwareTransfer {
   FirmwareTransfer(const FirmwareTransfer&) = delete;
   FirmwareTransfer& operator=(const FirmwareTransfer&) = delete;
 
-  // Loads the image and, only when it is acceptable, sends CMD_OTA_BEGIN.
-  // A refused image leaves the record as it was and sends nothing.
+  // Loads the image and, only when it is acceptable, sends CMD_OTA_BEGIN; a
+  // transfer still under way then ends as abandoned. A refused image leaves
+  // everything as it was and sends nothing.
   FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path);
   // The same with an image already in memory (benchmarks, tests).
   FirmwareLoadResult StartFirmwareDownload(std::vector<std::uint8_t> image);
@@ -123,8 +128,9 @@ class FirmwareTransfer {
   // outstanding; anything else sends and posts nothing.
   void OnOtaReply(const LinkFrame& reply);
 
-  // Resets the record: replies that arrive later send nothing. Used when the
-  // operator gives up on a stalled download before its last chunk.
+  // Ends the transfer under way as abandoned: replies that arrive later send
+  // nothing. Used when the operator gives up on a stalled download before its
+  // last chunk. A transfer that has ended already keeps its outcome.
   void AbandonFirmwareTransfer();
 
   // The progress window closes with the whole image sent: the transfer goes on
@@ -157,13 +163,14 @@ class FirmwareTransfer {
   };
 
   // These run with mutex_ held.
-  void SendOtaFileInfo();
-  bool SendNextOtaChunk(Unposted& unposted);
-  void SendOtaChunk(std::uint32_t offset, std::uint32_t count);
+  bool Active() const { return stage_ != OtaStage::Idle; }
+  bool ImageSent() const;  // the last chunk has gone out
+  void SendNextOtaChunk(Unposted& unposted);
   void Send(LinkFrame frame);
   void Post(Unposted& unposted, std::uint32_t code, std::uint32_t value);
+  // The one way a transfer ends: records the outcome, stops the watchdog and
+  // posts the verdict (an abandoned transfer posts nothing).
   void Conclude(FirmwareVerdict verdict, Unposted& unposted);
-  void ResetRecord();
   std::unique_ptr<HighResTimer> TakeWatchdog();
 
   void Diagnostic(const char* format, int chunk);
@@ -175,14 +182,16 @@ class FirmwareTransfer {
   std::atomic<TrafficLog*> diagnostics_{nullptr};  // set before a transfer, read on the reader thread
 
   mutable std::mutex mutex_;             // guards everything below
-  std::vector<std::uint8_t> image_;
+  OtaStage stage_ = OtaStage::Idle;
+  std::uint32_t chunkIndex_ = 0;         // the chunk requested while stage_ is Chunk
+  std::vector<std::uint8_t> image_;      // held from the start to the ending
   std::uint16_t imageCrc_ = 0;
-  FirmwareTransferState state_;
+  std::uint8_t imageStatus_ = 0;         // the sensor's verdict on the image, from its end-of-image answer
+  std::optional<FirmwareVerdict> ending_;  // how the last transfer ended
   FirmwareTransferTimeouts timeouts_;
   std::function<Clock::time_point()> clock_ = [] { return Clock::now(); };
   Clock::time_point sentAt_{};           // when the request outstanding went out
   std::string verdictCaption_;           // the window the verdict goes to
-  std::optional<FirmwareVerdict> verdict_;  // how the last transfer ended
   std::unique_ptr<HighResTimer> watchdog_;  // made on the reader thread, destroyed on the UI thread outside the mutex
 };
 

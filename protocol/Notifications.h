@@ -15,14 +15,16 @@ constexpr std::uint32_t WM_DEVICE_INFO = WM_USER + 101;       // to CVarnelDlg
 constexpr std::uint32_t WM_SETTINGS_REFRESH = WM_USER + 102;  // to CVarnelDlg
 constexpr std::uint32_t WM_CARD_NUMBER = WM_USER + 103;       // to CVarnelDlg
 
-// WM_FW_PROGRESS wParam
-constexpr std::uint32_t PROGRESS_TOTAL = 0;
-constexpr std::uint32_t PROGRESS_STEP = 1;
-constexpr std::uint32_t PROGRESS_DONE = 2;
-// The sensor refused the image at its end (lParam: the status it answered).
-constexpr std::uint32_t PROGRESS_FAILED = 3;
-// The sensor did not answer a step after the last chunk in time.
-constexpr std::uint32_t PROGRESS_NO_ANSWER = 4;
+// What a WM_FW_PROGRESS says, carried as its wParam (lParam: the chunk count
+// with PROGRESS_TOTAL, the sensor's status with PROGRESS_FAILED, else 0). The
+// values are fixed: they travel in the notification.
+enum ProgressStep : std::uint32_t {
+  PROGRESS_TOTAL = 0,
+  PROGRESS_STEP = 1,
+  PROGRESS_DONE = 2,
+  PROGRESS_FAILED = 3,     // the sensor refused the image at its end
+  PROGRESS_NO_ANSWER = 4,  // the sensor did not answer a step after the last chunk in time
+};
 
 // WM_DEVICE_INFO wParam
 constexpr std::uint32_t DEVICE_INFO_APPEND = 0;

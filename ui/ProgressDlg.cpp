@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/MessageBox.h"
+#include "protocol/CommandSet.h"
 #include "protocol/Notifications.h"
 #include "ui/rules/DisplayText.h"
 
@@ -25,26 +26,22 @@ void ShowChildMessage(const std::string& text, const char* caption = "") {
   ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
 }
 
-// The sensor refused the image it received; the words of its status replies.
+// The sensor refused the image it received: in the words of its status
+// replies. A refusal never carries the success status; a stray one shows its number.
 std::string RefusedText(std::uint32_t status) {
-  std::string reason;
-  switch (status) {
-    case 1: reason = "无效指令"; break;
-    case 2: reason = "内部错误"; break;
-    case 3: reason = "校验失败"; break;
-    default: reason = "状态 " + std::to_string(status); break;
-  }
+  const std::optional<std::string_view> words = status != 0 ? StatusReplyText(status) : std::nullopt;
+  const std::string reason = words ? std::string(*words) : "状态 " + std::to_string(status);
   return "固件下载失败（传感器回复：" + reason + "），请重新下载";
 }
 
 }  // namespace
 
-bool ShowFirmwareVerdict(std::uint32_t code, std::uint32_t status, MessageOwner owner) {
-  switch (code) {
-    case PROGRESS_DONE: ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); return true;
-    case PROGRESS_FAILED: ShowMessage(RefusedText(status), "警告", MessageButtons::Ok, owner); return true;
-    case PROGRESS_NO_ANSWER: ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); return true;
-    default: return false;
+void ShowFirmwareVerdict(const FirmwareVerdict& verdict, MessageOwner owner) {
+  switch (verdict.outcome) {
+    case FirmwareOutcome::Done: ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::Refused: ShowMessage(RefusedText(verdict.status), "警告", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::NoAnswer: ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::Abandoned: break;
   }
 }
 
@@ -99,11 +96,11 @@ void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
     UpdateRateLine(now, std::chrono::milliseconds(0));
     return;
   }
-  if (wParam == PROGRESS_DONE || wParam == PROGRESS_FAILED || wParam == PROGRESS_NO_ANSWER) {
+  if (const std::optional<FirmwareVerdict> verdict = VerdictOfProgress(wParam, lParam)) {
     finished_ = true;
     KillTimer(TIMER_STATUS);
     if (stalled_) ShowCounter();
-    ShowFirmwareVerdict(wParam, lParam, MessageOwner::ActiveDialog);
+    ShowFirmwareVerdict(*verdict, MessageOwner::ActiveDialog);
     EndDialog(kIdCancel);
     return;
   }
@@ -155,7 +152,7 @@ void CProgressDlg::ShowStalled() {
 void CProgressDlg::OnTimer(int id) {
   if (id != TIMER_STATUS || finished_ || !hooks_.status) return;
   const FirmwareTransferState status = hooks_.status();
-  if (!status.active) return;
+  if (!status.Active()) return;
   if (status.stalled && !AllChunksSent()) {
     if (!stalled_) ShowStalled();
     return;

@@ -36,9 +36,9 @@ struct FirmwareDownloadHooks {
   std::function<std::optional<FirmwareVerdict>()> handOver;
 };
 
-// Shows the verdict of a transfer (PROGRESS_DONE, PROGRESS_FAILED,
-// PROGRESS_NO_ANSWER) in a box over owner; answers false for other codes.
-bool ShowFirmwareVerdict(std::uint32_t code, std::uint32_t status, MessageOwner owner);
+// Shows how a transfer ended in a box over owner. An abandoned transfer has
+// nothing to say: the operator gave it up.
+void ShowFirmwareVerdict(const FirmwareVerdict& verdict, MessageOwner owner);
 
 class CProgressDlg : public Dialog {
  public:

@@ -39,7 +39,9 @@ void CVarnelDlg::RegisterFirmwareHandlers() {
   // The verdict of a transfer whose progress window was closed once the whole
   // image had gone out; the link watch waited for it.
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) {
-    if (!ShowFirmwareVerdict(n.wParam, n.lParam, MessageOwner::MainWindow)) return;
+    const std::optional<FirmwareVerdict> verdict = VerdictOfProgress(n.wParam, n.lParam);
+    if (!verdict) return;
+    ShowFirmwareVerdict(*verdict, MessageOwner::MainWindow);
     if (!HasTimer(TIMER_LINK_WATCH)) SetTimer(TIMER_LINK_WATCH, 1000);
   });
 }
@@ -55,7 +57,7 @@ void CVarnelDlg::OnDownloadFirmware() {
   }
   // The window of the last download was closed while the sensor still checked
   // the image: a new one now would leave that one without its verdict.
-  if (services_.session.Firmware().State().active) {
+  if (services_.session.Firmware().State().Active()) {
     Warn("传感器正在校验上一次下载的固件，请等待结果后再下载");
     return;
   }
@@ -102,8 +104,8 @@ void CVarnelDlg::OnDownloadFirmware() {
     const std::optional<FirmwareVerdict> verdict = progress.LateVerdict();
     // Still under way: keep-alives would only compete with the sensor's image
     // check; the link watch starts again with the verdict.
-    if (!verdict && services_.session.Firmware().State().active) return;
-    if (verdict) ShowFirmwareVerdict(verdict->code, verdict->status, MessageOwner::MainWindow);
+    if (!verdict && services_.session.Firmware().State().Active()) return;
+    if (verdict) ShowFirmwareVerdict(*verdict, MessageOwner::MainWindow);
   }
   SetTimer(TIMER_LINK_WATCH, 1000);
 }

@@ -229,19 +229,5 @@ TEST_F(ReplyHandlers, NoMainDialogShowsOneMessagePerNotification) {
   EXPECT_EQ(settings.serialNodeAddress.load(), 7);
 }
 
-TEST_F(ReplyHandlers, ProgressWithoutItsDialog) {
-  PostFirmwareProgress(poster, 0, 3);
-  ASSERT_EQ(poster.All().size(), 1u);
-  EXPECT_EQ(poster.All()[0].caption, "固件下载进度");
-  EXPECT_EQ(poster.All()[0].notification.message, 0x464u);
-  EXPECT_EQ(poster.All()[0].notification.lParam, 3u);
-  poster.SetWindows({"Varnel"});
-  PostFirmwareProgress(poster, 1, 0);
-  ASSERT_EQ(boxes.Shown().size(), 1u);
-  EXPECT_EQ(boxes.Shown()[0].text, "找不到CProgressDlg对象");
-  EXPECT_EQ(boxes.Shown()[0].caption, "警告");
-  EXPECT_EQ(boxes.Shown()[0].owner, MessageOwner::None);
-}
-
 }  // namespace
 }  // namespace varnel::test

@@ -147,7 +147,7 @@ TEST_F(Firmware, ImagesOfEverySizeClass) {
     progress.push_back({2, 0});
     EXPECT_EQ(Progress(), progress);
     EXPECT_EQ(transfer.State().stage, OtaStage::Idle);
-    EXPECT_FALSE(transfer.State().active);
+    EXPECT_FALSE(transfer.State().Active());
   }
   EXPECT_THAT(boxes.Shown(), IsEmpty());
 }
@@ -211,7 +211,7 @@ TEST_F(Firmware, OnlyTheAnswerToTheRequestOutstandingMovesTheExchange) {
   EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF2, 0xF2, 0xF3, 0xF4}));
   using P = std::pair<std::uint32_t, std::uint32_t>;
   EXPECT_EQ(Progress(), (std::vector<P>{{0, 3}, {1, 0}, {1, 0}, {1, 0}, {2, 0}}));
-  EXPECT_FALSE(transfer.State().active);
+  EXPECT_FALSE(transfer.State().Active());
 }
 
 TEST_F(Firmware, TheVerdictWaitsForTheFinishAnswerAndCarriesItsStatus) {
@@ -245,7 +245,7 @@ TEST_F(Firmware, ASlowStepStallsWithoutEndingAndTheImageCheckHasItsOwnPatience) 
   wait(29000);
   Answer();  // the finish
   wait(29000);
-  EXPECT_TRUE(transfer.State().active);
+  EXPECT_TRUE(transfer.State().Active());
   Answer();
   EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{2, 0}));
 
@@ -255,9 +255,9 @@ TEST_F(Firmware, ASlowStepStallsWithoutEndingAndTheImageCheckHasItsOwnPatience) 
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
   for (int i = 0; i < 3; ++i) Answer();  // F0, F1, the chunk: F3 is out
   wait(29999);
-  EXPECT_TRUE(transfer.State().active);
+  EXPECT_TRUE(transfer.State().Active());
   wait(1);
-  EXPECT_FALSE(transfer.State().active);
+  EXPECT_FALSE(transfer.State().Active());
   Answer();  // a late answer to the end of image
   wait(60000);
   EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF3}));
@@ -280,7 +280,7 @@ TEST_F(Firmware, AVerdictGoesToTheWindowItWasRedirectedToExactlyOnce) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(3)), FirmwareLoadResult::Ok);
   RunToEnd(3);
   EXPECT_EQ(poster.All().back().caption, "固件下载进度");
-  EXPECT_EQ(transfer.RedirectVerdict("Varnel"), (FirmwareVerdict{3, 3}));
+  EXPECT_EQ(transfer.RedirectVerdict("Varnel"), (FirmwareVerdict{FirmwareOutcome::Refused, 3}));
 }
 
 TEST_F(Firmware, SecondDownloadAfterACompleteOne) {
@@ -306,10 +306,11 @@ TEST_F(Firmware, LateRepliesOfTheExchangeBeforeDoNotDisturbANewDownload) {
   poster.Clear();
   // The operator starts again before the sensor has answered the finish request.
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
+  EXPECT_THAT(poster.All(), IsEmpty()) << "the download replaced is given up without a verdict";
   transfer.OnOtaReply(Reply(0xF4, {0}));  // the late answer to the first download
   transfer.OnOtaReply(Reply(0xF2, {0}));
   EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF0}));
-  EXPECT_TRUE(transfer.State().active);
+  EXPECT_TRUE(transfer.State().Active());
   RunToEnd();
   EXPECT_EQ(Chunks(), (std::vector<Chunk>{{0, 248}, {248, 248}, {496, 104}}));
   EXPECT_EQ(Progress().back(), (std::pair<std::uint32_t, std::uint32_t>{2, 0}));
@@ -343,7 +344,7 @@ TEST_F(Firmware, RefusedImagesSendNothing) {
   EXPECT_EQ(transfer.StartFirmwareDownload(Bytes{}), FirmwareLoadResult::Empty);
   fs::remove_all(dir);
   EXPECT_THAT(sender.Frames(), IsEmpty());
-  EXPECT_FALSE(transfer.State().active);
+  EXPECT_FALSE(transfer.State().Active());
   // No transfer: a stray reply sends nothing either.
   transfer.OnOtaReply(Reply(0xF0, {0}));
   EXPECT_THAT(sender.Frames(), IsEmpty());
@@ -362,6 +363,18 @@ TEST(FirmwareLimits, SizesTheProgressBarAndTheWireCanCarry) {
   EXPECT_EQ(OtaChunkCount(65536), 265u);
 }
 
+TEST(FirmwareVerdicts, EachPostedOutcomeTravelsAsItsOwnProgressStep) {
+  for (const FirmwareVerdict v : {FirmwareVerdict{FirmwareOutcome::Done, 0}, FirmwareVerdict{FirmwareOutcome::Refused, 3},
+                                  FirmwareVerdict{FirmwareOutcome::Refused, 300},
+                                  FirmwareVerdict{FirmwareOutcome::NoAnswer, 0}})
+    EXPECT_EQ(VerdictOfProgress(ProgressStepOf(v.outcome), v.status), v);
+  EXPECT_EQ(ProgressStepOf(FirmwareOutcome::Done), 2u);
+  EXPECT_EQ(ProgressStepOf(FirmwareOutcome::Refused), 3u);
+  EXPECT_EQ(ProgressStepOf(FirmwareOutcome::NoAnswer), 4u);
+  for (std::uint32_t notAVerdict : {0u, 1u, 5u, 0xFFFFFFFFu})
+    EXPECT_EQ(VerdictOfProgress(notAVerdict, 7), std::nullopt) << notAVerdict;
+}
+
 TEST_F(Firmware, AbandonThenStrayRepliesSendNothing) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
   Answer();
@@ -372,8 +385,9 @@ TEST_F(Firmware, AbandonThenStrayRepliesSendNothing) {
   for (std::uint8_t code : {0xF0, 0xF1, 0xF2, 0xF3, 0xF4}) transfer.OnOtaReply(Reply(code, {0}));
   EXPECT_EQ(sender.Count(), sent);
   EXPECT_EQ(poster.All().size(), posted);
-  EXPECT_FALSE(transfer.State().active);
-  EXPECT_EQ(transfer.State().remaining, 0u);
+  EXPECT_FALSE(transfer.State().Active());
+  EXPECT_EQ(transfer.State().imageSize, 0u) << "the abandoned image is released";
+  EXPECT_EQ(transfer.State().ending, (FirmwareVerdict{FirmwareOutcome::Abandoned, 0}));
   // A new download after abandoning runs whole.
   sender.Clear();
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(249)), FirmwareLoadResult::Ok);
@@ -422,6 +436,8 @@ TEST_F(Firmware, NoProgressWindowTheExchangeGoesOn) {
   for (const Shown& s : shown) {
     EXPECT_EQ(s.text, "找不到CProgressDlg对象");
     EXPECT_EQ(s.caption, "警告");
+    EXPECT_EQ(s.buttons, MessageButtons::Ok);
+    EXPECT_EQ(s.owner, MessageOwner::None);
   }
 }
 

@@ -121,7 +121,7 @@ TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
   ASSERT_EQ(session.StartFirmwareDownload(path), FirmwareLoadResult::Ok);
   std::filesystem::remove(path);
   ASSERT_TRUE(poster.WaitFor(WM_FW_PROGRESS, PROGRESS_DONE, 90s));
-  ASSERT_TRUE(WaitUntil([&] { return !session.Firmware().State().active; }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return !session.Firmware().State().Active(); }, 5s));
 
   sensor.WithSensor([&](sim::SimSensor& s) {
     EXPECT_EQ(s.model().firmware().verifiedImage(), image);

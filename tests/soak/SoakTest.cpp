@@ -188,7 +188,7 @@ class Soak : public ::testing::Test {
     ASSERT_EQ(session.StartFirmwareDownload(file), FirmwareLoadResult::Ok);
     auto signature = [&] {
       const FirmwareTransferState s = session.Firmware().State();
-      return std::tuple(s.active, s.stage, s.offset, s.lastChunkSent);
+      return std::tuple(s.Active(), s.stage, s.chunkIndex);
     };
     auto last = signature();
     auto lastChange = Clock::now();

@@ -245,7 +245,7 @@ TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
       });
   ASSERT_TRUE(script.RunDuring([&] { dlg->RunModal(); }));
   EXPECT_EQ(progressWindows, 0);
-  EXPECT_FALSE(h.session.Firmware().State().active);
+  EXPECT_FALSE(h.session.Firmware().State().Active());
   EXPECT_EQ(h.boxes.Count(), cases.size());
 }
 
@@ -271,7 +271,7 @@ TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSend
           .WaitFor("window closed", [&] { return downloadDone; })
           .Do([&] {
             EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer));
-            EXPECT_FALSE(h.session.Firmware().State().active);
+            EXPECT_FALSE(h.session.Firmware().State().Active());
             const auto stats = sim->Stats();
             chunksAtExit = CodeCount(stats, 0xF2);
             keepAlivesAtExit = CodeCount(stats, kKeepAlive);
@@ -373,7 +373,7 @@ TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGives
           EXPECT_EQ(box.owner, MessageOwner::MainWindow) << run.name;
           EXPECT_EQ(box.caption, run.verdict == test::kSucceeded ? "提示" : "警告");
           EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer)) << run.name;
-          EXPECT_FALSE(h.session.Firmware().State().active);
+          EXPECT_FALSE(h.session.Firmware().State().Active());
           if (!run.silent) {
             const auto stats = sim->Stats();
             EXPECT_EQ(CodeCount(stats, 0xF3), endsBefore + 1) << run.name;

@@ -46,7 +46,7 @@ class ProgressDialog : public ::testing::Test {
       ++handOvers;
       return std::optional<FirmwareVerdict>();
     };
-    transfer.active = true;
+    transfer.stage = OtaStage::Chunk;
     return hooks;
   }
   // Through the same path the transfer uses: found by caption, queued, handled in order.
@@ -123,6 +123,23 @@ TEST_F(ProgressDialog, ImageRefusedByTheSensorIsReportedAsAFailure) {
   EXPECT_EQ(box.text, "固件下载失败（传感器回复：校验失败），请重新下载");
   EXPECT_EQ(box.caption, "警告");
   EXPECT_TRUE(dlg.Finished());
+}
+
+TEST_F(ProgressDialog, EveryRefusalIsWordedLikeTheStatusRepliesAndAnAbandonedTransferSaysNothing) {
+  const std::pair<std::uint32_t, std::string> reasons[] = {
+      {1, "无效指令"}, {2, "内部错误"}, {3, "校验失败"}, {0, "状态 0"}, {4, "状态 4"}, {300, "状态 300"}};
+  for (const auto& [status, reason] : reasons)
+    ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::Refused, status}, MessageOwner::MainWindow);
+  ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::NoAnswer, 0}, MessageOwner::MainWindow);
+  ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::Abandoned, 0}, MessageOwner::MainWindow);
+  const auto boxes = h.boxes.Boxes();
+  ASSERT_EQ(boxes.size(), std::size(reasons) + 1);
+  for (std::size_t i = 0; i < std::size(reasons); ++i) {
+    EXPECT_EQ(boxes[i].text, "固件下载失败（传感器回复：" + reasons[i].second + "），请重新下载");
+    EXPECT_EQ(boxes[i].caption, "警告");
+    EXPECT_EQ(boxes[i].owner, MessageOwner::MainWindow);
+  }
+  EXPECT_EQ(boxes.back().text, "固件下载失败（传感器未应答），请重新下载");
 }
 
 TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
