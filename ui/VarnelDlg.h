@@ -66,7 +66,6 @@ class CVarnelDlg : public Dialog {
   // Production registration (VarnelDlgRegistration.cpp).
   void OnProductionRegister();
 
-  AppServices& Services() { return services_; }
   const LinkWatch& Watch() const { return linkWatch_; }
   // Whether the connect dialog ended with a port open.
   bool Connected() const { return connected_; }
