@@ -61,56 +61,57 @@ bool DeviceSession::TakeReceptionHeld() {
   return held;
 }
 
+namespace {
+
+using ReplyHandler = void (*)(ReplyTargets, const std::uint8_t*, std::size_t);
+
+// The identity chain, in the order it runs: the reply that arrives, what reads
+// it, and the query that goes out next (0: the chain has finished).
+struct ChainLink {
+  std::uint8_t reply;
+  ReplyHandler handler;
+  std::uint8_t next;
+};
+
+constexpr ChainLink kIdentityChain[] = {
+    {CMD_FIRMWARE_VERSION, OnFirmwareVersionReply, CMD_HARDWARE_VERSION},
+    {CMD_HARDWARE_VERSION, OnHardwareVersionReply, CMD_SERIAL_NUMBER},
+    {CMD_SERIAL_NUMBER, OnSerialNumberReply, CMD_NODE_ADDRESS},
+    {CMD_NODE_ADDRESS, OnNodeAddressReply, CMD_SERIAL_BAUD},
+    {CMD_SERIAL_BAUD, OnSerialBaudReply, CMD_CAN_ID},
+    {CMD_CAN_ID, OnCanIdReply, CMD_CAN_RATE},
+    {CMD_CAN_RATE, OnCanRateReply, CMD_CARD_READ},
+    {CMD_CARD_READ, OnCardReply, 0},
+};
+
+const ChainLink* ChainLinkFor(std::uint8_t command) {
+  for (const ChainLink& link : kIdentityChain)
+    if (link.reply == command) return &link;
+  return nullptr;
+}
+
+}  // namespace
+
 void DeviceSession::SequenceReply(const LinkFrame& frame) {
-  const ReplyTargets targets{settings_, poster_};
-  const std::uint8_t* payload = frame.payload;
-  const std::size_t length = frame.length < kLinkMaxPayload ? frame.length : kLinkMaxPayload;
-  // A short reply is ignored by its handler, but the chain still moves on.
-  switch (CommandOf(frame.code)) {
-    case CMD_FIRMWARE_VERSION:
-      OnFirmwareVersionReply(targets, payload, length);
-      nextQuery_ = CMD_HARDWARE_VERSION;
-      break;
-    case CMD_HARDWARE_VERSION:
-      OnHardwareVersionReply(targets, payload, length);
-      nextQuery_ = CMD_SERIAL_NUMBER;
-      break;
-    case CMD_SERIAL_NUMBER:
-      OnSerialNumberReply(targets, payload, length);
-      nextQuery_ = CMD_NODE_ADDRESS;
-      break;
-    case CMD_NODE_ADDRESS:
-      OnNodeAddressReply(targets, payload, length);
-      nextQuery_ = CMD_SERIAL_BAUD;
-      break;
-    case CMD_SERIAL_BAUD:
-      OnSerialBaudReply(targets, payload, length);
-      nextQuery_ = CMD_CAN_ID;
-      break;
-    case CMD_CAN_ID:
-      OnCanIdReply(targets, payload, length);
-      nextQuery_ = CMD_CAN_RATE;
-      break;
-    case CMD_CAN_RATE:
-      OnCanRateReply(targets, payload, length);
-      nextQuery_ = CMD_CARD_READ;
-      break;
-    case CMD_CARD_READ:
-      OnCardReply(targets, payload, length);
+  const std::uint8_t command = CommandOf(frame.code);
+  if (command == CMD_KEEPALIVE) {
+    keepAliveAnswered_.store(true);
+    return;  // the link watch's business: the chain neither moves nor repeats
+  }
+  // Unknown data reply: nextQuery_ stays, and the pending query goes out again.
+  if (const ChainLink* link = ChainLinkFor(command)) {
+    const std::size_t length = frame.length < kLinkMaxPayload ? frame.length : kLinkMaxPayload;
+    // A short reply is ignored by its handler, but the chain still moves on.
+    link->handler(ReplyTargets{settings_, poster_}, frame.payload, length);
+    if (command == CMD_CARD_READ) {
       {
         std::lock_guard lock(cardReadsMutex_);
         cardReads_.Answered(CardReadTracker::Clock::now());
       }
       // Whoever sent the read, the next poll tick may go; a release at 1 stays 1.
       cardReadGate_.Release();
-      nextQuery_ = 0;
-      break;
-    case CMD_KEEPALIVE:
-      keepAliveAnswered_.store(true);
-      return;
-    default:
-      // Unknown data reply: the pending query goes out again.
-      break;
+    }
+    nextQuery_ = link->next;
   }
   SendQuery(nextQuery_);
 }

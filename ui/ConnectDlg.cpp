@@ -3,11 +3,11 @@
 #include "platform/MessageBox.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/PortListing.h"
+#include "ui/rules/SettingCodes.h"
 
 namespace varnel {
 namespace {
 
-constexpr char kComboMissing[] = "ComboBox对象不存在";
 constexpr int kPcBaud = 115200;
 
 void ShowPlain(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::ActiveDialog); }
@@ -26,14 +26,15 @@ CConnectDlg::CConnectDlg(AppServices& services, const DialogTemplate& dialogTemp
 void CConnectDlg::OnInitDialog() {
   EnumeratePorts();
   if (DialogControl* baud = Control(connect_ids::BaudList)) {
+    // The rates the sensor's own serial port offers; only the first is ever used here.
     int index = 0;
-    for (const char* text : {"115200", "57600", "38400", "19200", "9600"}) baud->InsertItem(index++, text);
+    for (const ListEntry& entry : kSerialBaudList.entries) baud->InsertItem(index++, entry.text);
     baud->Select(0);
     baudRate_ = kPcBaud;
     // The PC side always runs at 115200 Bd.
     baud->Enable(false);
   } else {
-    ShowPlain(kComboMissing);
+    ShowPlain(missing_texts::ConnectCombo);
   }
 }
 
@@ -41,7 +42,7 @@ void CConnectDlg::EnumeratePorts() {
   const PortListing listing = ApplyPortListingRule(services_.enumeratePorts(), kPortNamesUseComRule);
   portTable_ = listing.listed;
   if (!Control(connect_ids::PortList)) {
-    ShowPlain(kComboMissing);
+    ShowPlain(missing_texts::ConnectCombo);
     return;
   }
   FillPortList({});
@@ -74,7 +75,7 @@ void CConnectDlg::RescanPorts() {
 void CConnectDlg::OnPortSelected() {
   DialogControl* list = Control(connect_ids::PortList);
   if (!list) {
-    ShowPlain(kComboMissing);
+    ShowPlain(missing_texts::ConnectCombo);
     return;
   }
   portName_ = list->ItemText(list->SelectedIndex());

@@ -10,8 +10,6 @@ namespace varnel {
 
 class CConnectDlg : public Dialog {
  public:
-  static constexpr int kPortTableSize = 128;
-
   explicit CConnectDlg(AppServices& services);
   CConnectDlg(AppServices& services, const DialogTemplate& dialogTemplate);
 
@@ -22,7 +20,6 @@ class CConnectDlg : public Dialog {
 
   const std::string& PortName() const { return portName_; }
   int BaudRate() const { return baudRate_; }
-  const std::vector<std::string>& PortTable() const { return portTable_; }
 
  protected:
   void OnInitDialog() override;

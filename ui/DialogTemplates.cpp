@@ -10,6 +10,7 @@ constexpr int S = kStaticId;
 }  // namespace
 
 DialogTemplate MainDialogTemplate() {
+  using namespace main_ids;
   DialogTemplate t;
   t.id = 102;
   t.caption = "Varnel";
@@ -25,46 +26,47 @@ DialogTemplate MainDialogTemplate() {
   // characters, its row's list and button narrower to make room.
   t.controls = {
       {S, K::Label, "卡号", 144, 22, 18, 8},
-      {1000, K::Edit, "", 162, 20, 94, 14, edit | F::ReadOnly | F::Centered},
-      {1001, K::FileBrowseEdit, "", 17, 203, 232, 14, edit},
-      {1002, K::PushButton, "下载", 254, 203, 50, 14},
+      {EditCardId, K::Edit, "", 162, 20, 94, 14, edit | F::ReadOnly | F::Centered},
+      {FirmwarePath, K::FileBrowseEdit, "", 17, 203, 232, 14, edit},
+      {Download, K::PushButton, "下载", 254, 203, 50, 14},
       {S, K::GroupBox, "固件升级", 7, 189, 310, 37},
       {S, K::GroupBox, "卡片读写", 139, 7, 178, 58},
-      {1003, K::PushButton, "开始寻卡", 262, 20, 50, 14},
-      {1004, K::EditMultiline, "", 13, 19, 117, 38, edit | F::ReadOnly},
+      {SearchCard, K::PushButton, "开始寻卡", 262, 20, 50, 14},
+      {EditDeviceInfo, K::EditMultiline, "", 13, 19, 117, 38, edit | F::ReadOnly},
       {S, K::GroupBox, "设备信息", 7, 7, 128, 58},
-      {1007, K::DropDownList, "", 42, 109, 48, 30, F::VScroll},
+      {ComSerialBaud, K::DropDownList, "", 42, 109, 48, 30, F::VScroll},
       {S, K::Label, "串口速率", 13, 111, 28, 8},
-      {1005, K::PushButton, "设置", 92, 108, 37, 14},
-      {1008, K::DropDownList, "", 197, 110, 48, 30, F::VScroll},
+      {SetSerialBaud, K::PushButton, "设置", 92, 108, 37, 14},
+      {ComCanRate, K::DropDownList, "", 197, 110, 48, 30, F::VScroll},
       {S, K::Label, "CAN速率", 166, 112, 28, 8},
-      {1006, K::PushButton, "设置", 249, 109, 37, 14},
-      {1009, K::Edit, "", 42, 89, 48, 12, edit | F::Centered},
+      {SetCanRate, K::PushButton, "设置", 249, 109, 37, 14},
+      {EditSerialNodeAddr, K::Edit, "", 42, 89, 48, 12, edit | F::Centered},
       {S, K::Label, "节点地址", 13, 91, 28, 8},
-      {1010, K::PushButton, "设置", 92, 88, 37, 14},
-      {1011, K::Edit, "", 173, 90, 58, 12, edit | F::Centered},
+      {SetSerialNodeAddr, K::PushButton, "设置", 92, 88, 37, 14},
+      {EditCanNodeAddr, K::Edit, "", 173, 90, 58, 12, edit | F::Centered},
       {S, K::Label, "节点地址", 143, 92, 28, 8},
-      {1012, K::PushButton, "设置", 279, 89, 30, 14},
-      {1013, K::DropDownList, "", 234, 90, 42, 30, F::VScroll},
+      {SetCanNodeAddr, K::PushButton, "设置", 279, 89, 30, 14},
+      {ComCanFrameType, K::DropDownList, "", 234, 90, 42, 30, F::VScroll},
       {S, K::GroupBox, "串口设置", 9, 77, 125, 56},
       {S, K::GroupBox, "CAN设置", 139, 77, 175, 56},
       {S, K::Label, "卡号", 144, 43, 18, 8},
       // The card-write row has no request behind it: shown disabled so nobody thinks it writes.
-      {1014, K::Edit, "", 162, 41, 94, 14, edit | F::Centered | F::Disabled},
-      {1015, K::PushButton, "写卡", 262, 41, 50, 14, F::Disabled},
+      {EditWriteCardId, K::Edit, "", 162, 41, 94, 14, edit | F::Centered | F::Disabled},
+      {WriteCard, K::PushButton, "写卡", 262, 41, 50, 14, F::Disabled},
       {S, K::GroupBox, "传感器设置", 7, 67, 310, 119},
-      {1016, K::DropDownList, "", 96, 143, 48, 30, F::VScroll},
+      {ComSetOutMode, K::DropDownList, "", 96, 143, 48, 30, F::VScroll},
       {S, K::Label, "输出模式", 65, 145, 28, 8},
-      {1017, K::PushButton, "设置", 145, 142, 37, 14},
-      {1018, K::PushButton, "恢复出厂设置", 180, 166, 52, 14},
-      {1019, K::PushButton, "保存所有配置", 90, 166, 52, 14},
-      {1020, K::PushButton, "重启传感器", 201, 142, 52, 14},
-      {1021, K::PushButton, "生产注册", 15, 158, 56, 20},
+      {SetOutputMode, K::PushButton, "设置", 145, 142, 37, 14},
+      {FactoryReset, K::PushButton, "恢复出厂设置", 180, 166, 52, 14},
+      {SaveConfig, K::PushButton, "保存所有配置", 90, 166, 52, 14},
+      {RestartSensor, K::PushButton, "重启传感器", 201, 142, 52, 14},
+      {ProductionRegister, K::PushButton, "生产注册", 15, 158, 56, 20},
   };
   return t;
 }
 
 DialogTemplate ConnectDialogTemplate() {
+  using namespace connect_ids;
   DialogTemplate t;
   t.id = 131;
   t.caption = "串口选择";
@@ -74,11 +76,11 @@ DialogTemplate ConnectDialogTemplate() {
   t.width = 293;
   t.height = 72;
   t.controls = {
-      {1017, K::DropDownList, "", 145, 26, 57, 30, F::VScroll | F::Disabled},
+      {BaudList, K::DropDownList, "", 145, 26, 57, 30, F::VScroll | F::Disabled},
       {S, K::Label, "波特率", 114, 28, 25, 8},
       {S, K::Label, "串口", 29, 28, 17, 8},
-      {1018, K::DropDownList, "", 52, 26, 48, 30, F::VScroll},
-      {1016, K::PushButton, "连接", 215, 25, 50, 14},
+      {PortList, K::DropDownList, "", 52, 26, 48, 30, F::VScroll},
+      {Connect, K::PushButton, "连接", 215, 25, 50, 14},
       {S, K::Label, "Varnel 传感器服务工具", 183, 55, 100, 8},
   };
 #else
@@ -87,11 +89,11 @@ DialogTemplate ConnectDialogTemplate() {
   t.width = 405;
   t.height = 72;
   t.controls = {
-      {1017, K::DropDownList, "", 257, 26, 57, 30, F::VScroll | F::Disabled},
+      {BaudList, K::DropDownList, "", 257, 26, 57, 30, F::VScroll | F::Disabled},
       {S, K::Label, "波特率", 226, 28, 25, 8},
       {S, K::Label, "串口", 12, 28, 17, 8},
-      {1018, K::DropDownList, "", 32, 26, 186, 30, F::VScroll},
-      {1016, K::PushButton, "连接", 327, 25, 50, 14},
+      {PortList, K::DropDownList, "", 32, 26, 186, 30, F::VScroll},
+      {Connect, K::PushButton, "连接", 327, 25, 50, 14},
       {S, K::Label, "Varnel 传感器服务工具", 295, 55, 100, 8},
   };
 #endif
@@ -99,6 +101,7 @@ DialogTemplate ConnectDialogTemplate() {
 }
 
 DialogTemplate ProgressDialogTemplate() {
+  using namespace progress_ids;
   DialogTemplate t;
   t.id = 133;
   t.caption = "固件下载进度";
@@ -108,14 +111,15 @@ DialogTemplate ProgressDialogTemplate() {
   t.flags = DialogFlags::SystemMenu;
   t.controls = {
       {S, K::Label, "下载过程中请勿断开传感器或关闭本程序", 11, 9, 286, 10},
-      {1015, K::ProgressBar, "", 11, 23, 286, 22, F::Border},
-      {1019, K::StaticCentered, "0/0", 302, 30, 34, 8},
-      {1020, K::Label, "", 11, 50, 286, 10},
+      {Bar, K::ProgressBar, "", 11, 23, 286, 22, F::Border},
+      {Counter, K::StaticCentered, "0/0", 302, 30, 34, 8},
+      {RateLine, K::Label, "", 11, 50, 286, 10},
   };
   return t;
 }
 
 DialogTemplate RegisterDialogTemplate() {
+  using namespace register_ids;
   DialogTemplate t;
   t.id = 135;
   t.caption = "设备注册";
@@ -126,9 +130,9 @@ DialogTemplate RegisterDialogTemplate() {
   const std::uint32_t edit = F::Border | F::Centered;
   t.controls = {
       {S, K::Label, "序列号", 18, 23, 25, 8},
-      {1022, K::Edit, "", 48, 20, 40, 14, edit | F::ReadOnly},
-      {1023, K::Edit, "", 92, 20, 54, 14, edit | F::HScroll},
-      {1024, K::PushButton, "注册", 156, 20, 50, 14},
+      {DatePrefix, K::Edit, "", 48, 20, 40, 14, edit | F::ReadOnly},
+      {SerialText, K::Edit, "", 92, 20, 54, 14, edit | F::HScroll},
+      {Register, K::PushButton, "注册", 156, 20, 50, 14},
   };
   return t;
 }

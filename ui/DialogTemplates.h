@@ -49,6 +49,18 @@ inline constexpr int SerialText = 1023;
 inline constexpr int Register = 1024;
 }  // namespace register_ids
 
+// What a dialog shows when a control it needs is missing from its template;
+// the step that needed the control is skipped. The texts name the control
+// objects as the dialogs call them.
+namespace missing_texts {
+inline constexpr char SettingsCombo[] = "Combo对象不存在，初始化失败";        // the settings lists and edits
+inline constexpr char SerialNodeAddrEdit[] = "Edit对象不存在，初始化失败";    // main_ids::EditSerialNodeAddr
+inline constexpr char OutputModeList[] = "ComSetOutMode对象不存在！";         // main_ids::ComSetOutMode
+inline constexpr char DeviceInfoBox[] = "EditDeviceInfo对象不存在";           // main_ids::EditDeviceInfo
+inline constexpr char CardIdBox[] = "EditCardId对象不存在";                   // main_ids::EditCardId
+inline constexpr char ConnectCombo[] = "ComboBox对象不存在";                  // connect_ids lists
+}  // namespace missing_texts
+
 DialogTemplate MainDialogTemplate();      // 102, "Varnel"
 DialogTemplate ConnectDialogTemplate();   // 131, "串口选择"
 DialogTemplate ProgressDialogTemplate();  // 133, "固件下载进度"

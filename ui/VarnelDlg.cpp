@@ -12,10 +12,6 @@ namespace varnel {
 namespace {
 
 constexpr int kDeviceInfoMaxLines = 200;
-constexpr char kComboMissing[] = "Combo对象不存在，初始化失败";
-constexpr char kDeviceInfoMissing[] = "EditDeviceInfo对象不存在";
-
-void ShowMissing(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
 
 }  // namespace
 
@@ -34,6 +30,10 @@ void CVarnelDlg::RegisterNotificationHandlers() {
   OnMessage(WM_DEVICE_INFO, [this](Notification& n) { OnDeviceInfo(n.wParam, std::move(n.text)); });
   OnMessage(WM_SETTINGS_REFRESH, [this](Notification& n) { OnSettingsRefresh(n.lParam); });
   OnMessage(WM_CARD_NUMBER, [this](Notification& n) { OnCardNumber(n.wParam, n.lParam); });
+}
+
+void CVarnelDlg::ShowMissing(const char* text) {
+  ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow);
 }
 
 void CVarnelDlg::OnInitDialog() {
@@ -55,7 +55,7 @@ bool CVarnelDlg::SettingControlsPresent() {
   for (int id : {main_ids::EditSerialNodeAddr, main_ids::ComSerialBaud, main_ids::EditCanNodeAddr,
                  main_ids::ComCanFrameType, main_ids::ComCanRate, main_ids::ComSetOutMode}) {
     if (!Control(id)) {
-      ShowMissing(kComboMissing);
+      ShowMissing(missing_texts::SettingsCombo);
       return false;
     }
   }
@@ -64,14 +64,14 @@ bool CVarnelDlg::SettingControlsPresent() {
 
 void CVarnelDlg::FillSettingLists() {
   if (!SettingControlsPresent()) return;
-  auto fill = [this](int id, std::initializer_list<const char*> texts) {
+  auto fill = [this](int id, const SettingList& list) {
     int index = 0;
-    for (const char* text : texts) Control(id)->InsertItem(index++, text);
+    for (const ListEntry& entry : list.entries) Control(id)->InsertItem(index++, entry.text);
   };
-  fill(main_ids::ComSerialBaud, {"115200", "57600", "38400", "19200", "9600"});
-  fill(main_ids::ComCanFrameType, {"StdId", "ExdId"});
-  fill(main_ids::ComCanRate, {"1Mbps", "800Kbps", "500Kbps", "250Kbps", "125Kbps"});
-  fill(main_ids::ComSetOutMode, {"被动查询", "触发模式"});
+  fill(main_ids::ComSerialBaud, kSerialBaudList);
+  fill(main_ids::ComCanFrameType, kCanFrameTypeList);
+  fill(main_ids::ComCanRate, kCanRateList);
+  fill(main_ids::ComSetOutMode, kOutputModeList);
 }
 
 void CVarnelDlg::ShowSettings() {
@@ -82,10 +82,10 @@ void CVarnelDlg::ShowSettings() {
   canEdit->SetText(can.text);
   if (can.charLimit) canEdit->SetLimitText(can.charLimit);
   Control(main_ids::EditSerialNodeAddr)->SetText(FormatSerialNodeAddress(s.serialNodeAddress.load()));
-  Control(main_ids::ComSerialBaud)->Select(IndexForBaudCode(s.serialBaudCode.load()));
-  Control(main_ids::ComCanFrameType)->Select(IndexForFrameType(s.canFrameType.load()));
-  Control(main_ids::ComCanRate)->Select(IndexForCanRateCode(s.canRateCode.load()));
-  Control(main_ids::ComSetOutMode)->Select(IndexForOutputMode(s.outputModeCode.load()));
+  Control(main_ids::ComSerialBaud)->Select(IndexForCode(kSerialBaudList, s.serialBaudCode.load()));
+  Control(main_ids::ComCanFrameType)->Select(IndexForCode(kCanFrameTypeList, s.canFrameType.load()));
+  Control(main_ids::ComCanRate)->Select(IndexForCode(kCanRateList, s.canRateCode.load()));
+  Control(main_ids::ComSetOutMode)->Select(IndexForCode(kOutputModeList, s.outputModeCode.load()));
 }
 
 void CVarnelDlg::OnSettingsRefresh(std::uint32_t lParam) {
@@ -96,7 +96,7 @@ void CVarnelDlg::OnDeviceInfo(std::uint32_t wParam, std::optional<std::string> g
   // The text belongs to this handler from here on; it goes when the handler returns.
   DialogControl* box = Control(main_ids::EditDeviceInfo);
   if (!box) {
-    ShowMissing(kDeviceInfoMissing);
+    ShowMissing(missing_texts::DeviceInfoBox);
     return;
   }
   if (wParam == DEVICE_INFO_APPEND) {
@@ -134,7 +134,7 @@ void CVarnelDlg::OnLinkWatchTick() {
       if (DialogControl* box = Control(main_ids::EditDeviceInfo))
         box->Clear();
       else
-        ShowMissing(kDeviceInfoMissing);
+        ShowMissing(missing_texts::DeviceInfoBox);
       OnDeviceInfo(DEVICE_INFO_APPEND, std::string(kDisconnectedText));
       break;
     case LinkWatchAction::RequeryIdentity:

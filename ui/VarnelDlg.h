@@ -66,7 +66,6 @@ class CVarnelDlg : public Dialog {
   // Production registration (VarnelDlgRegistration.cpp).
   void OnProductionRegister();
 
-  AppServices& Services() { return services_; }
   const LinkWatch& Watch() const { return linkWatch_; }
   // Whether the connect dialog ended with a port open.
   bool Connected() const { return connected_; }
@@ -82,6 +81,9 @@ class CVarnelDlg : public Dialog {
   void RegisterFirmwareHandlers();
   void RegisterRegistrationHandlers();
   void OnLinkWatchTick();
+  // A control a handler needs is missing from the template: the box carries
+  // the application's name, and the handler skips its step.
+  void ShowMissing(const char* text);
   // Shows the message for a missing settings control; answers whether all six exist.
   bool SettingControlsPresent();
 

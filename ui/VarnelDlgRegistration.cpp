@@ -1,4 +1,4 @@
-// Production registration from the main window. Its button (1021) stays hidden
+// Production registration from the main window. Its button stays hidden
 // from initialisation on: registration is a factory step, reached only on purpose.
 #include <QThread>
 

@@ -11,12 +11,6 @@ namespace varnel {
 namespace {
 
 constexpr char kWarning[] = "警告";
-constexpr char kEditMissing[] = "Edit对象不存在，初始化失败";
-constexpr char kComboMissing[] = "Combo对象不存在，初始化失败";
-constexpr char kOutModeMissing[] = "ComSetOutMode对象不存在！";
-
-// A broken template: the box carries the application's name.
-void ShowMissing(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
 
 void ShowRefusal(const std::string& text) {
   ShowMessage(text, kWarning, MessageButtons::Ok, MessageOwner::MainWindow);
@@ -44,7 +38,7 @@ void CVarnelDlg::RegisterSettingsHandlers() {
 void CVarnelDlg::OnSetSerialNodeAddr() {
   DialogControl* edit = Control(main_ids::EditSerialNodeAddr);
   if (!edit) {
-    ShowMissing(kEditMissing);
+    ShowMissing(missing_texts::SerialNodeAddrEdit);
     return;
   }
   const AddressVerdict verdict = CheckSerialNodeAddress(edit->Text());
@@ -61,11 +55,11 @@ void CVarnelDlg::OnSetCanNodeAddr() {
   DialogControl* edit = Control(main_ids::EditCanNodeAddr);
   DialogControl* frameList = Control(main_ids::ComCanFrameType);
   if (!edit || !frameList) {
-    ShowMissing(kComboMissing);
+    ShowMissing(missing_texts::SettingsCombo);
     return;
   }
-  // Low 8 bits of the index: no selection (-1) is frame type 0xFF, which the rule refuses silently.
-  const std::uint8_t frameType = FrameTypeForIndex(frameList->SelectedIndex());
+  // No selection (-1) is frame type 0xFF, which the rule refuses silently.
+  const std::uint8_t frameType = CodeForSelection(kCanFrameTypeList, frameList->SelectedIndex());
   const AddressVerdict verdict = CheckCanNodeAddress(edit->Text(), frameType);
   if (verdict.format == HexStatus::MissingPrefix) {
     ShowRefusal(verdict.message);
@@ -92,14 +86,15 @@ void CVarnelDlg::OnCanFrameTypeChange() {
   DialogControl* edit = Control(main_ids::EditCanNodeAddr);
   DialogControl* frameList = Control(main_ids::ComCanFrameType);
   if (!edit || !frameList) {
-    ShowMissing(kComboMissing);
+    ShowMissing(missing_texts::SettingsCombo);
     return;
   }
   const int index = frameList->SelectedIndex();
-  if (index != 0 && index != 1) return;
-  // Only the display follows the list; the stored frame type changes when 1012 is pressed.
-  const CanIdDisplay shown =
-      FormatCanNodeId(services_.session.Settings().canNodeId.load(), FrameTypeForIndex(index));
+  if (index < 0 || static_cast<std::size_t>(index) >= kCanFrameTypeList.entries.size()) return;
+  // Only the display follows the list; the stored frame type changes when the
+  // CAN address's own button is pressed.
+  const CanIdDisplay shown = FormatCanNodeId(services_.session.Settings().canNodeId.load(),
+                                             CodeForSelection(kCanFrameTypeList, index));
   edit->SetText(shown.text);
   edit->SetLimitText(shown.charLimit);
   frameList->Select(index);
@@ -108,10 +103,10 @@ void CVarnelDlg::OnCanFrameTypeChange() {
 void CVarnelDlg::OnSetSerialBaud() {
   DialogControl* list = Control(main_ids::ComSerialBaud);
   if (!list) {
-    ShowMissing(kComboMissing);
+    ShowMissing(missing_texts::SettingsCombo);
     return;
   }
-  const std::uint8_t code = CodeForIndex(list->SelectedIndex());
+  const std::uint8_t code = CodeForSelection(kSerialBaudList, list->SelectedIndex());
   services_.session.Settings().serialBaudCode.store(code);
   services_.session.SendSerialBaudRequest(code);
 }
@@ -119,10 +114,10 @@ void CVarnelDlg::OnSetSerialBaud() {
 void CVarnelDlg::OnSetCanRate() {
   DialogControl* list = Control(main_ids::ComCanRate);
   if (!list) {
-    ShowMissing(kComboMissing);
+    ShowMissing(missing_texts::SettingsCombo);
     return;
   }
-  const std::uint8_t code = CodeForIndex(list->SelectedIndex());
+  const std::uint8_t code = CodeForSelection(kCanRateList, list->SelectedIndex());
   services_.session.Settings().canRateCode.store(code);
   services_.session.SendCanRateRequest(code);
 }
@@ -130,11 +125,11 @@ void CVarnelDlg::OnSetCanRate() {
 void CVarnelDlg::OnSetOutputMode() {
   DialogControl* list = Control(main_ids::ComSetOutMode);
   if (!list) {
-    ShowMissing(kOutModeMissing);
+    ShowMissing(missing_texts::OutputModeList);
     return;
   }
   // Not stored: no reply reports the mode, so the record could not be kept true.
-  services_.session.SendOutputModeRequest(CodeForIndex(list->SelectedIndex()));
+  services_.session.SendOutputModeRequest(CodeForSelection(kOutputModeList, list->SelectedIndex()));
 }
 
 void CVarnelDlg::OnRestartSensor() {

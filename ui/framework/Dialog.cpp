@@ -47,7 +47,6 @@ void ApplyLineEditFlags(QLineEdit* edit, std::uint32_t flags) {
 
 Dialog::Dialog(const DialogTemplate& dialogTemplate, QWidget* parent, WindowRegistry* registry)
     : QDialog(parent),
-      templateId_(dialogTemplate.id),
       registry_(registry ? *registry : WindowRegistry::Process()) {
   setWindowFlags(WindowFlagsFor(dialogTemplate.flags));
   setWindowTitle(QString::fromStdString(dialogTemplate.caption));

@@ -71,7 +71,6 @@ class Dialog : public QDialog {
   std::string Caption() const;
   void SetCaption(const std::string& utf8);
   BaseUnits Units() const { return units_; }
-  int TemplateId() const { return templateId_; }
 
   // Escape, the close box and a Cancel button end here; Enter without a
   // default button and an OK button end in OnOK. Both are routed through
@@ -100,7 +99,6 @@ class Dialog : public QDialog {
   void UnregisterWindow();
   void KillAllTimers();
 
-  int templateId_;
   BaseUnits units_;
   WindowRegistry& registry_;                              // outlives the dialog
   std::vector<std::unique_ptr<DialogControl>> controls_;  // template order

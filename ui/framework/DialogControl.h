@@ -67,7 +67,6 @@ class DialogControl {
   // Progress bars: range min..max, a step and a position. Stepping past the
   // end starts over from the beginning.
   bool SetRange(int min, int max);
-  int RangeMin() const { return rangeMin_; }
   int RangeMax() const { return rangeMax_; }
   bool SetStep(int step);
   int StepIt();  // answers the previous position

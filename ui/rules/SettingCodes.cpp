@@ -3,22 +3,17 @@
 #include <cstdio>
 
 namespace varnel {
-namespace {
 
-int IndexForOneBasedCode(std::uint8_t code, int entries) {
-  return (code >= 1 && code <= entries) ? code - 1 : 0;
+std::uint8_t CodeForSelection(const SettingList& list, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= list.entries.size()) return list.noSelectionCode;
+  return list.entries[static_cast<std::size_t>(index)].code;
 }
 
-}  // namespace
-
-std::uint8_t CodeForIndex(int index) { return static_cast<std::uint8_t>(index + 1); }
-std::uint8_t FrameTypeForIndex(int index) { return static_cast<std::uint8_t>(index); }
-
-int IndexForBaudCode(std::uint8_t code) { return IndexForOneBasedCode(code, kBaudEntries); }
-int IndexForCanRateCode(std::uint8_t code) { return IndexForOneBasedCode(code, kCanRateEntries); }
-int IndexForFrameType(std::uint8_t frameType) { return frameType <= 1 ? frameType : 0; }
-// Codes beyond the list (the sensor knows a third mode the list does not show) select the first entry.
-int IndexForOutputMode(std::uint8_t code) { return IndexForOneBasedCode(code, kOutputModeEntries); }
+int IndexForCode(const SettingList& list, std::uint8_t code) {
+  for (std::size_t i = 0; i < list.entries.size(); ++i)
+    if (list.entries[i].code == code) return static_cast<int>(i);
+  return 0;
+}
 
 CanIdDisplay FormatCanNodeId(std::uint32_t canId, std::uint8_t frameType) {
   char text[16];
