@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/MessageBox.h"
 #include "protocol/Notifications.h"
 #include "ui/rules/DisplayText.h"
 
@@ -21,10 +20,6 @@ constexpr char kNoAnswer[] = "固件下载失败（传感器未应答），请�
 
 constexpr std::chrono::seconds kRatePeriod{1};
 
-void ShowChildMessage(const std::string& text, const char* caption = "") {
-  ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
-}
-
 // The sensor refused the image it received; the words of its status replies.
 std::string RefusedText(std::uint32_t status) {
   std::string reason;
@@ -39,21 +34,21 @@ std::string RefusedText(std::uint32_t status) {
 
 }  // namespace
 
-bool ShowFirmwareVerdict(std::uint32_t code, std::uint32_t status, MessageOwner owner) {
+bool ShowFirmwareVerdict(const Operator& op, std::uint32_t code, std::uint32_t status, MessageOwner owner) {
   switch (code) {
-    case PROGRESS_DONE: ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); return true;
-    case PROGRESS_FAILED: ShowMessage(RefusedText(status), "警告", MessageButtons::Ok, owner); return true;
-    case PROGRESS_NO_ANSWER: ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); return true;
+    case PROGRESS_DONE: op.ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); return true;
+    case PROGRESS_FAILED: op.ShowMessage(RefusedText(status), "警告", MessageButtons::Ok, owner); return true;
+    case PROGRESS_NO_ANSWER: op.ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); return true;
     default: return false;
   }
 }
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, QWidget* parent)
-    : CProgressDlg(windows, std::move(hooks), ProgressDialogTemplate(), parent) {}
+CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks, QWidget* parent)
+    : CProgressDlg(windows, op, std::move(hooks), ProgressDialogTemplate(), parent) {}
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, const DialogTemplate& dialogTemplate,
-                           QWidget* parent)
-    : Dialog(dialogTemplate, parent, &windows), hooks_(std::move(hooks)) {
+CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks,
+                           const DialogTemplate& dialogTemplate, QWidget* parent)
+    : Dialog(dialogTemplate, parent, &windows), operator_(op), hooks_(std::move(hooks)) {
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) { OnProgress(n.wParam, n.lParam); });
 }
 
@@ -103,7 +98,7 @@ void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
     finished_ = true;
     KillTimer(TIMER_STATUS);
     if (stalled_) ShowCounter();
-    ShowFirmwareVerdict(wParam, lParam, MessageOwner::ActiveDialog);
+    ShowFirmwareVerdict(operator_, wParam, lParam, MessageOwner::ActiveDialog);
     EndDialog(kIdCancel);
     return;
   }
@@ -201,6 +196,10 @@ void CProgressDlg::TryClose(int result) {
   if (transferStarted_ && !finished_ && hooks_.abandon) hooks_.abandon();
   totalChunks_ = 0;
   EndDialog(result);
+}
+
+void CProgressDlg::ShowChildMessage(const std::string& text, const char* caption) {
+  operator_.ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
 }
 
 }  // namespace varnel

@@ -3,7 +3,6 @@
 #include <QThread>
 
 #include "platform/CodePage.h"
-#include "platform/MessageBox.h"
 #include "ui/ConnectDlg.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/SettingCodes.h"
@@ -15,9 +14,17 @@ constexpr int kDeviceInfoMaxLines = 200;
 constexpr char kComboMissing[] = "Combo对象不存在，初始化失败";
 constexpr char kDeviceInfoMissing[] = "EditDeviceInfo对象不存在";
 
-void ShowMissing(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
-
 }  // namespace
+
+void CVarnelDlg::ShowMissing(const char* text) { services_.op.ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
+
+void CVarnelDlg::Warn(const std::string& text) {
+  services_.op.ShowMessage(text, "警告", MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+bool CVarnelDlg::Confirmed(const char* question) {
+  return services_.op.ShowMessage(question, "警告", MessageButtons::YesNo, MessageOwner::MainWindow) == MessageAnswer::Yes;
+}
 
 CVarnelDlg::CVarnelDlg(AppServices& services) : CVarnelDlg(services, MainDialogTemplate()) {}
 
@@ -99,12 +106,12 @@ void CVarnelDlg::OnDeviceInfo(std::uint32_t wParam, std::optional<std::string> g
     ShowMissing(kDeviceInfoMissing);
     return;
   }
-  if (wParam == DEVICE_INFO_APPEND) {
+  if (wParam == ToParam(DeviceInfoOp::Append)) {
     if (!gbkText) return;
     const std::string text = CodePageToUtf8(*gbkText);
     if (box->LineCount() >= kDeviceInfoMaxLines) box->Clear();
     box->AppendText(text);
-  } else if (wParam == DEVICE_INFO_CLEAR) {
+  } else if (wParam == ToParam(DeviceInfoOp::Clear)) {
     box->Clear();
   }
 }
@@ -135,7 +142,7 @@ void CVarnelDlg::OnLinkWatchTick() {
         box->Clear();
       else
         ShowMissing(kDeviceInfoMissing);
-      OnDeviceInfo(DEVICE_INFO_APPEND, std::string(kDisconnectedText));
+      OnDeviceInfo(ToParam(DeviceInfoOp::Append), std::string(kDisconnectedText));
       break;
     case LinkWatchAction::RequeryIdentity:
       session.SendIdentityQuery();

@@ -84,6 +84,10 @@ class CVarnelDlg : public Dialog {
   void OnLinkWatchTick();
   // Shows the message for a missing settings control; answers whether all six exist.
   bool SettingControlsPresent();
+  // Boxes over this window (VarnelDlg.cpp).
+  void ShowMissing(const char* text);     // a broken template: the application's name as caption
+  void Warn(const std::string& text);     // refused input, caption "警告"
+  bool Confirmed(const char* question);   // Yes/No, caption "警告"
 
   AppServices& services_;       // outlives the dialog
   LinkWatch linkWatch_;         // UI thread only

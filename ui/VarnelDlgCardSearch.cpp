@@ -5,7 +5,6 @@
 //
 // The card-write row (1014, 1015) has no request behind it: the template shows
 // it disabled and no handler is registered, so pressing it does nothing.
-#include "platform/MessageBox.h"
 #include "ui/DialogTemplates.h"
 #include "ui/VarnelDlg.h"
 #include "ui/rules/DisplayText.h"
@@ -37,7 +36,7 @@ void CVarnelDlg::OnSearchCard() {
 void CVarnelDlg::OnCardNumber(std::uint32_t status, std::uint32_t number) {
   DialogControl* box = Control(main_ids::EditCardId);
   if (!box) {
-    ShowMessage("EditCardId对象不存在", {}, MessageButtons::Ok, MessageOwner::MainWindow);
+    services_.op.ShowMessage("EditCardId对象不存在", {}, MessageButtons::Ok, MessageOwner::MainWindow);
     return;
   }
   // Status 1 with number 0, and statuses other than 0 and 1, leave the box as it is.

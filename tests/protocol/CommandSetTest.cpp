@@ -113,11 +113,12 @@ TEST(IdentityLines, LongSerialIsCutToTheLineBuffer) {
 class ReplyHandlers : public ::testing::Test {
  protected:
   void Run(void (*handler)(ReplyTargets, const std::uint8_t*, std::size_t), const LinkFrame& frame) {
-    handler(ReplyTargets{settings, poster}, frame.payload, frame.length);
+    handler(ReplyTargets{settings, op}, frame.payload, frame.length);
   }
   SensorSettings settings;
   RecordingPoster poster;
   RecordingPresenter boxes;
+  Operator op{boxes, poster};
 };
 
 TEST_F(ReplyHandlers, FirmwareReplyEmptiesTheBoxThenAppends) {
@@ -230,13 +231,13 @@ TEST_F(ReplyHandlers, NoMainDialogShowsOneMessagePerNotification) {
 }
 
 TEST_F(ReplyHandlers, ProgressWithoutItsDialog) {
-  PostFirmwareProgress(poster, 0, 3);
+  PostFirmwareProgress(op, 0, 3);
   ASSERT_EQ(poster.All().size(), 1u);
   EXPECT_EQ(poster.All()[0].caption, "固件下载进度");
   EXPECT_EQ(poster.All()[0].notification.message, 0x464u);
   EXPECT_EQ(poster.All()[0].notification.lParam, 3u);
   poster.SetWindows({"Varnel"});
-  PostFirmwareProgress(poster, 1, 0);
+  PostFirmwareProgress(op, 1, 0);
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "找不到CProgressDlg对象");
   EXPECT_EQ(boxes.Shown()[0].caption, "警告");
