@@ -115,6 +115,15 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
   });
   presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
   EXPECT_EQ(parent, &mainDialog);
+  // The main window is the one this presenter was told of, not any window called "Varnel".
+  QtMessagePresenter otherProgram(windows, "其他");
+  parent = &mainDialog;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    parent = box->parentWidget();
+    box->accept();
+  });
+  otherProgram.Show("no main window of its own", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  EXPECT_EQ(parent, nullptr);
 
   DialogTemplate progressTemplate = mainTemplate;
   progressTemplate.caption = "固件下载进度";

@@ -94,6 +94,14 @@ TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
   EXPECT_FALSE(poster.HasWindow("Varnel"));
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "lost")));
   EXPECT_EQ(NotificationEvent::LiveCount(), baseline);  // refused, and its text freed
+  {
+    // Windows of another registry (another program's, or another test's) are not found.
+    WindowRegistry elsewhere;
+    Dialog stranger(Captioned("Varnel"), nullptr, &elsewhere);
+    stranger.show();
+    EXPECT_FALSE(poster.HasWindow("Varnel"));
+    EXPECT_TRUE(QtNotificationPoster(elsewhere).HasWindow("Varnel"));
+  }
 
   // A dialog that exists but has not been run or shown is not a window yet.
   Dialog dialog(Captioned("Varnel"), nullptr, &windows);
@@ -106,14 +114,6 @@ TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
   EXPECT_FALSE(poster.Post("VARNEL", WithText(kDeviceInfo, 0, "x")));
   dialog.hide();
   dialog.EndDialog(kIdCancel);
-
-  // Windows of another registry (another program's, or another test's) are not found.
-  WindowRegistry elsewhere;
-  Dialog stranger(Captioned("Varnel"), nullptr, &elsewhere);
-  stranger.show();
-  EXPECT_FALSE(poster.HasWindow("Varnel"));
-  EXPECT_TRUE(QtNotificationPoster(elsewhere).HasWindow("Varnel"));
-  stranger.hide();
 }
 
 TEST(Notifications, ARenamedWindowIsNoLongerFoundByItsOldCaption) {
