@@ -16,7 +16,9 @@ constexpr char kDeviceInfoMissing[] = "EditDeviceInfo对象不存在";
 
 }  // namespace
 
-void CVarnelDlg::ShowMissing(const char* text) { services_.op.ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow); }
+void CVarnelDlg::ShowMissing(const char* text) {
+  services_.op.ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow);
+}
 
 void CVarnelDlg::Warn(const std::string& text) {
   services_.op.ShowMessage(text, "警告", MessageButtons::Ok, MessageOwner::MainWindow);
