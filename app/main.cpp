@@ -5,8 +5,9 @@
 
 #include "ledger/RegistrationLedger.h"
 #include "link/DeviceLink.h"
+#include "link/FrameReceiver.h"
 #include "link/TrafficWriter.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "platform/PortEnumeration.h"
 #include "platform/StopSignals.h"
 #include "protocol/DeviceSession.h"
@@ -46,27 +47,28 @@ int main(int argc, char** argv) {
   varnel::StopSignals stopSignals;
   if (!stopSignals.Installed()) std::fprintf(stderr, "varnel: cannot watch for stop signals\n");
   varnel::TrafficWriter traffic(1, stderr);  // the trace on standard output
-  varnel::AttachTrafficLog(&traffic);
   QApplication app(argc, argv);
   varnel::InstallChineseTranslations(app);
 
-  varnel::WindowRegistry& windows = varnel::WindowRegistry::Process();
-  varnel::QtMessagePresenter presenter(&windows);
-  varnel::SetMessagePresenter(&presenter);
+  // Built in the order they depend on each other, so they go in the reverse
+  // order: nothing below outlives what it was handed.
+  varnel::WindowRegistry windows;
+  varnel::QtMessagePresenter presenter(windows, std::string(varnel::kMainDialogCaption));
   varnel::QtNotificationPoster poster(windows);
-  varnel::SetNotificationPoster(&poster);
-
-  varnel::RegistrationLedger ledger;
+  const varnel::Operator op{presenter, poster};
+  varnel::FrameReceiver receiver;
+  receiver.SetTrafficLog(&traffic);
+  varnel::DeviceLink link(receiver, op, &traffic);
+  varnel::DeviceSession session(link, receiver, [&link] { link.StartReader(); }, op, &traffic);
+  varnel::RegistrationLedger ledger(op);
   const std::string publishedPorts = varnel::PublishedPortsDirectory();
-  varnel::AppServices services{varnel::ProcessLink(), varnel::ProcessSession(), windows, ledger,
+  varnel::AppServices services{link, session, windows, op, ledger,
                                [publishedPorts] { return varnel::EnumerateSerialPorts(publishedPorts); }};
 
   varnel::CVarnelApp application(services, &presenter, &stopSignals);
+  // Returns with the reader joined and the session's timers stopped (CVarnelApp
+  // stops the link before the session), so no thread calls into the session,
+  // the link or the presenter while they are destroyed below.
   application.InitInstance();
-
-  // Everything that could post or show a box has stopped; detach before the objects go.
-  varnel::SetNotificationPoster(nullptr);
-  varnel::SetMessagePresenter(nullptr);
-  varnel::AttachTrafficLog(nullptr);  // the writer drains, within its bound, as it goes
   return 0;
 }

@@ -22,6 +22,7 @@
 #include "link/TrafficWriter.h"
 #include "protocol/DeviceSession.h"
 #include "tests/protocol/SimPtyHarness.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace {
 
@@ -111,9 +112,11 @@ class Rig {
   TrafficWriter trace_{devNull_, stderr};
   test::SimPtyHarness sensor_;
   FrameReceiver receiver_;
-  DeviceLink link_{receiver_};
   CountingPoster poster_;
-  DeviceSession session_{link_, receiver_, [this] { link_.StartReader(); }, poster_};
+  test::MessageRecorder boxes_;
+  Operator op_{boxes_, poster_};
+  DeviceLink link_{receiver_, op_};
+  DeviceSession session_{link_, receiver_, [this] { link_.StartReader(); }, op_};
   bool ok_ = false;
 };
 

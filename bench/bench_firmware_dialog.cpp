@@ -28,7 +28,7 @@
 #include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
 #include "link/TrafficWriter.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "protocol/DeviceSession.h"
 #include "tests/support/SimProcess.h"
 #include "ui/AppServices.h"
@@ -52,12 +52,10 @@ struct Rig {
   Rig() : sim({"--pace", std::to_string(kBaud), "--image-out", ReceivedPath()}) {
     link.SetTrafficLog(&trace);
     session.Firmware().SetDiagnosticSink(&trace);
-    SetMessagePresenter(&boxes);
   }
   ~Rig() {
     session.Shutdown();
     link.Stop();
-    SetMessagePresenter(nullptr);
   }
   static std::string ReceivedPath() { return Dir().filePath(QStringLiteral("received.bin")).toStdString(); }
   static QTemporaryDir& Dir() {
@@ -70,13 +68,14 @@ struct Rig {
   int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   TrafficWriter trace{devNull, stderr};
   FrameReceiver receiver;
-  DeviceLink link{receiver};
   WindowRegistry windows;
   QtNotificationPoster poster{windows};
-  DeviceSession session{link, receiver, [this] { link.StartReader(); }, poster};
-  RegistrationLedger ledger;
   RecordingPresenter boxes;
-  AppServices services{link, session, windows, ledger, [this] { return std::vector<std::string>{sim.LinkPath()}; }};
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  DeviceSession session{link, receiver, [this] { link.StartReader(); }, op};
+  RegistrationLedger ledger{op};
+  AppServices services{link, session, windows, op, ledger, [this] { return std::vector<std::string>{sim.LinkPath()}; }};
 };
 
 Rig* gRig = nullptr;

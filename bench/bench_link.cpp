@@ -24,6 +24,7 @@
 #include "link/FrameReceiver.h"
 #include "link/LinkFrame.h"
 #include "link/TrafficWriter.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace {
 
@@ -158,7 +159,8 @@ struct PtyLink {
   int master = -1;
   int slave = -1;
   FrameReceiver receiver;
-  DeviceLink link{receiver};
+  test::MessageRecorder boxes;
+  DeviceLink link{receiver, boxes.AsOperator()};
   std::string readerTid;
 
   bool Start() {

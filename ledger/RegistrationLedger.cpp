@@ -16,7 +16,6 @@
 
 #include "ledger/LedgerFile.h"
 #include "platform/CodePage.h"
-#include "platform/MessageBox.h"
 
 namespace varnel {
 namespace {
@@ -62,10 +61,6 @@ struct CodePageNoCase {
 };
 
 using LedgerDocument = CSimpleIniTempl<char, CodePageNoCase, SI_ConvertA<char>>;
-
-void Warn(const std::string& text) {
-  ShowMessage(text, kCaption, MessageButtons::Ok, MessageOwner::ActiveDialog);
-}
 
 std::optional<std::filesystem::path> LedgerPath() {
   // The current directory at this moment: the operator may have moved between calls.
@@ -188,6 +183,10 @@ std::string Named(std::string_view character, char32_t codePoint) {
 }
 
 }  // namespace
+
+void RegistrationLedger::Warn(const std::string& text) const {
+  operator_.ShowMessage(text, kCaption, MessageButtons::Ok, MessageOwner::ActiveDialog);
+}
 
 LedgerLock RegistrationLedger::Lock() const {
   const std::optional<std::filesystem::path> path = LedgerPath();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/LockFile.h"
+#include "platform/Operator.h"
 
 namespace varnel {
 
@@ -35,8 +36,10 @@ class RegistrationLedger {
  public:
   static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
-  // lockWait: how long a registration waits for another station to finish its own.
-  explicit RegistrationLedger(std::chrono::milliseconds lockWait = kDefaultLockWait) : lockWait_(lockWait) {}
+  // op: where failures are reported (boxes over the active dialog). lockWait: how
+  // long a registration waits for another station to finish its own.
+  explicit RegistrationLedger(const Operator& op, std::chrono::milliseconds lockWait = kDefaultLockWait)
+      : operator_(op), lockWait_(lockWait) {}
 
   // Takes the ledger's lock (a file beside the ledger, ".lock" added to its name). When
   // another process keeps it for the whole wait, tells the operator which host and
@@ -62,6 +65,9 @@ class RegistrationLedger {
   void AddRecord(const std::string& serial, const std::string& timestamp) const;
 
  private:
+  void Warn(const std::string& text) const;
+
+  const Operator operator_;  // outlives the ledger
   std::chrono::milliseconds lockWait_;
 };
 

@@ -9,7 +9,6 @@
 #endif
 
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
 
 namespace varnel {
 namespace {
@@ -29,7 +28,8 @@ long SystemThreadId() {
 
 }  // namespace
 
-DeviceLink::DeviceLink(FrameReceiver& receiver, TrafficLog* log) : receiver_(receiver), log_(log) {}
+DeviceLink::DeviceLink(FrameReceiver& receiver, const Operator& op, TrafficLog* log)
+    : receiver_(receiver), operator_(op), log_(log) {}
 
 DeviceLink::~DeviceLink() { Stop(); }
 
@@ -55,7 +55,7 @@ bool DeviceLink::OpenPort(const std::string& name, std::uint32_t baud) {
     return true;
   }
   std::fprintf(stderr, "varnel: cannot open %s: %s\n", name.c_str(), reason.c_str());
-  ShowMessage("打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None);
+  operator_.ShowMessage("打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None);
   return false;
 }
 
@@ -207,16 +207,5 @@ bool DeviceLink::TryReopen(std::uint8_t* buffer, std::size_t capacity) {
   if (probe.status == ReadStatus::Data) FeedReceiver(buffer, probe.count);
   return true;
 }
-
-DeviceLink& ProcessLink() {
-  static DeviceLink link(ProcessReceiver());
-  return link;
-}
-
-bool OpenPort(const std::string& name, std::uint32_t baud) { return ProcessLink().OpenPort(name, baud); }
-
-bool ConfigurePort(std::uint32_t baud) { return ProcessLink().ConfigurePort(baud); }
-
-void SendData(LinkFrame& frame) { ProcessLink().SendData(frame); }
 
 }  // namespace varnel

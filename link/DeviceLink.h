@@ -24,32 +24,25 @@
 #include <thread>
 
 #include "link/FrameReceiver.h"
+#include "link/FrameSender.h"
 #include "link/LinkFrame.h"
 #include "link/TrafficDump.h"
+#include "platform/Operator.h"
 #include "platform/SerialPort.h"
 
 namespace varnel {
-
-// Whatever puts frames on the wire. Protocol code sends through this, so its
-// tests can record frames instead of writing them.
-class FrameSender {
- public:
-  virtual ~FrameSender() = default;
-  // Computes and stores the crc, dumps and writes the frame. Reports nothing.
-  virtual void SendData(LinkFrame& frame) = 0;
-};
 
 class DeviceLink final : public FrameSender {
  public:
   static constexpr std::uint32_t kWriteTimeoutMs = 1000;
   static constexpr std::size_t kReadBufferSize = 10240;
 
-  // log: where every frame written is dumped ("SendData"); none for no trace.
-  explicit DeviceLink(FrameReceiver& receiver, TrafficLog* log = nullptr);
+  // op: where a failed open is reported. log: where every frame written is
+  // dumped ("SendData"); none for no trace.
+  DeviceLink(FrameReceiver& receiver, const Operator& op, TrafficLog* log = nullptr);
   ~DeviceLink() override;  // stops the reader and closes the port
 
-  // Changes where frames are dumped; any thread (the process-wide link gets the
-  // program's trace after it has been built).
+  // Changes where frames are dumped; any thread (a test traces part of a session).
   void SetTrafficLog(TrafficLog* log) { log_.store(log); }
 
   // Opens and configures the port once per process. On failure shows
@@ -97,6 +90,7 @@ class DeviceLink final : public FrameSender {
   // never holds it while it feeds the receiver (the frame handler may call
   // SendData). wakeMutex_ is only ever held on its own.
   FrameReceiver& receiver_;   // fed by the reader thread only
+  const Operator operator_;   // refers to objects that outlive the link
   std::atomic<TrafficLog*> log_;  // read by every sending thread
   // Opened and closed under portLock_. While the reader runs only the reader
   // opens or closes it (OpenPort refuses while a port is open or being waited
@@ -116,11 +110,5 @@ class DeviceLink final : public FrameSender {
   std::condition_variable wake_;     // Stop() wakes the reader's wait between reopen attempts
   std::atomic<std::uint64_t> framesSent_{0};
 };
-
-// The process-wide link, and the named operations the rest of the program uses.
-DeviceLink& ProcessLink();
-bool OpenPort(const std::string& name, std::uint32_t baud);
-bool ConfigurePort(std::uint32_t baud);
-void SendData(LinkFrame& frame);
 
 }  // namespace varnel

@@ -113,11 +113,4 @@ void FrameReceiver::Resynchronise() {
   state_ = State::Hunt;
 }
 
-FrameReceiver& ProcessReceiver() {
-  static FrameReceiver receiver;
-  return receiver;
-}
-
-void RecvData(std::uint8_t byte) { ProcessReceiver().Feed(byte); }
-
 }  // namespace varnel

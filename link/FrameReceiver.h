@@ -88,9 +88,4 @@ class FrameReceiver {
   std::uint64_t rejected_ = 0;
 };
 
-// The process-wide receiver the reader thread feeds; it belongs to the reader thread.
-FrameReceiver& ProcessReceiver();
-// Feeds one received byte to the process-wide receiver.
-void RecvData(std::uint8_t byte);
-
 }  // namespace varnel

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "platform/MessageBox.h"
 
 namespace varnel {
 namespace {
@@ -48,14 +47,14 @@ std::string VersionLine(std::string_view prefix, std::uint8_t major, std::uint8_
   return JoinLine(head, {});
 }
 
-void PostToMainDialog(NotificationPoster& poster, Notification notification) {
-  if (!poster.Post(kMainDialogCaption, std::move(notification))) {
-    ShowMessage("找不到CVarnelDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
+void PostToMainDialog(const Operator& op, Notification notification) {
+  if (!op.poster.Post(kMainDialogCaption, std::move(notification))) {
+    op.ShowMessage("找不到CVarnelDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
   }
 }
 
-void PostSettingsRefresh(NotificationPoster& poster) {
-  PostToMainDialog(poster, Notification{WM_SETTINGS_REFRESH, 0, 0xFFFFFFFFu, std::nullopt});
+void PostSettingsRefresh(const Operator& op) {
+  PostToMainDialog(op, Notification{WM_SETTINGS_REFRESH, 0, ToParam(SettingsRefresh::Redisplay), std::nullopt});
 }
 
 LinkFrame OneByteRequest(std::uint8_t code, std::uint8_t value) { return MakeRequest(code, {value}); }
@@ -151,21 +150,21 @@ std::string FormatSerialNumberLine(std::uint8_t year, std::uint8_t month, std::s
   return JoinLine(head, serial);
 }
 
-void PostDeviceInfoText(NotificationPoster& poster, std::string_view text) {
+void PostDeviceInfoText(const Operator& op, std::string_view text) {
   // The notification owns its copy; a failed post drops it with the notification.
-  PostToMainDialog(poster, Notification{WM_DEVICE_INFO, DEVICE_INFO_APPEND, 0, std::string(text)});
+  PostToMainDialog(op, Notification{WM_DEVICE_INFO, ToParam(DeviceInfoOp::Append), 0, std::string(text)});
 }
 
 void OnFirmwareVersionReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
   if (length < 4) return;  // byte 0 is not read; 1..3 are the version
   // A new identity chain starts from an empty box.
-  PostToMainDialog(targets.poster, Notification{WM_DEVICE_INFO, DEVICE_INFO_CLEAR, 0, std::nullopt});
-  PostDeviceInfoText(targets.poster, FormatFirmwareVersionLine(payload[1], payload[2], payload[3]));
+  PostToMainDialog(targets.op, Notification{WM_DEVICE_INFO, ToParam(DeviceInfoOp::Clear), 0, std::nullopt});
+  PostDeviceInfoText(targets.op, FormatFirmwareVersionLine(payload[1], payload[2], payload[3]));
 }
 
 void OnHardwareVersionReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
   if (length < 4) return;
-  PostDeviceInfoText(targets.poster, FormatHardwareVersionLine(payload[1], payload[2], payload[3]));
+  PostDeviceInfoText(targets.op, FormatHardwareVersionLine(payload[1], payload[2], payload[3]));
 }
 
 void OnSerialNumberReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
@@ -175,7 +174,7 @@ void OnSerialNumberReply(ReplyTargets targets, const std::uint8_t* payload, std:
   const std::size_t room = length - 2;
   const auto* zero = static_cast<const char*>(std::memchr(text, 0, room));
   const std::size_t textLength = zero ? static_cast<std::size_t>(zero - text) : room;
-  PostDeviceInfoText(targets.poster,
+  PostDeviceInfoText(targets.op,
                      FormatSerialNumberLine(payload[0], payload[1], std::string_view(text, textLength)));
 }
 
@@ -186,7 +185,7 @@ void StoreSettingByte(ReplyTargets targets, std::atomic<std::uint8_t>& field, co
                       std::size_t length) {
   if (length < 1) return;
   field.store(payload[0]);
-  PostSettingsRefresh(targets.poster);
+  PostSettingsRefresh(targets.op);
 }
 
 }  // namespace
@@ -203,7 +202,7 @@ void OnCanIdReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t
   if (length < 5) return;
   targets.settings.canNodeId.store(GetLe32(payload));
   targets.settings.canFrameType.store(payload[4]);
-  PostSettingsRefresh(targets.poster);
+  PostSettingsRefresh(targets.op);
 }
 
 void OnCanRateReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
@@ -212,7 +211,7 @@ void OnCanRateReply(ReplyTargets targets, const std::uint8_t* payload, std::size
 
 void OnCardReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length) {
   if (length < 5) return;
-  PostToMainDialog(targets.poster, Notification{WM_CARD_NUMBER, payload[0], GetLe32(payload + 1), std::nullopt});
+  PostToMainDialog(targets.op, Notification{WM_CARD_NUMBER, payload[0], GetLe32(payload + 1), std::nullopt});
 }
 
 }  // namespace varnel

@@ -92,14 +92,14 @@ std::string FormatSerialNumberLine(std::uint8_t year, std::uint8_t month, std::s
 // Posts a heap copy of text to the main dialog as a WM_DEVICE_INFO append. When
 // the main dialog does not exist, shows "找不到CVarnelDlg对象" instead; the
 // copy is released either way.
-void PostDeviceInfoText(NotificationPoster& poster, std::string_view text);
+void PostDeviceInfoText(const Operator& op, std::string_view text);
 
 // --- Reply handlers ------------------------------------------------------------
 // Called on the reader thread with the reply's payload. A payload shorter than
 // its layout is ignored: nothing is stored and nothing is posted.
 struct ReplyTargets {
   SensorSettings& settings;
-  NotificationPoster& poster;
+  const Operator& op;
 };
 
 void OnFirmwareVersionReply(ReplyTargets targets, const std::uint8_t* payload, std::size_t length);

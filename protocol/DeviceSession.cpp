@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include "platform/MessageBox.h"
-
 namespace varnel {
 
 DeviceSession::DeviceSession(FrameSender& sender, FrameReceiver& receiver,
-                             std::function<void()> startReader, NotificationPoster& poster)
+                             std::function<void()> startReader, const Operator& op, TrafficLog* trace)
     : sender_(sender),
       receiver_(receiver),
       startReader_(std::move(startReader)),
-      poster_(poster),
-      firmware_(sender, poster) {}
+      operator_(op),
+      firmware_(sender, op) {
+  firmware_.SetDiagnosticSink(trace);
+}
 
 DeviceSession::~DeviceSession() { Shutdown(); }
 
@@ -35,7 +35,7 @@ void DeviceSession::DispatchReply(const LinkFrame& frame) {
 }
 
 void DeviceSession::OnStatusReply(const LinkFrame& frame) {
-  if (!poster_.HasWindow(kMainDialogCaption)) return;
+  if (!operator_.poster.HasWindow(kMainDialogCaption)) return;
   const std::uint8_t command = CommandOf(frame.code);
   if (command >= CMD_OTA_BEGIN && command <= CMD_OTA_FINISH) {
     firmware_.OnOtaReply(frame);
@@ -50,7 +50,7 @@ void DeviceSession::OnStatusReply(const LinkFrame& frame) {
   // for a silent sensor.
   statusBoxesOpen_.fetch_add(1);
   receptionHeld_.store(true);
-  ShowMessage(std::string(*text), "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  operator_.ShowMessage(std::string(*text), "提示", MessageButtons::Ok, MessageOwner::MainWindow);
   statusBoxesOpen_.fetch_sub(1);
 }
 
@@ -102,7 +102,7 @@ void DeviceSession::SequenceReply(const LinkFrame& frame) {
   if (const ChainLink* link = ChainLinkFor(command)) {
     const std::size_t length = frame.length < kLinkMaxPayload ? frame.length : kLinkMaxPayload;
     // A short reply is ignored by its handler, but the chain still moves on.
-    link->handler(ReplyTargets{settings_, poster_}, frame.payload, length);
+    link->handler(ReplyTargets{settings_, operator_}, frame.payload, length);
     if (command == CMD_CARD_READ) {
       {
         std::lock_guard lock(cardReadsMutex_);
@@ -203,81 +203,6 @@ void DeviceSession::Shutdown() {
   StopCardPoll();
   identityTimer_.reset();
   firmware_.Shutdown();
-}
-
-// --- The process-wide session -------------------------------------------------
-
-namespace {
-
-// Forwards to the poster the dialog layer installs; none installed means no window.
-class ForwardingPoster final : public NotificationPoster {
- public:
-  void Set(NotificationPoster* target) { target_.store(target); }
-  bool Post(std::string_view caption, Notification notification) override {
-    NotificationPoster* target = target_.load();
-    return target && target->Post(caption, std::move(notification));
-  }
-  bool HasWindow(std::string_view caption) override {
-    NotificationPoster* target = target_.load();
-    return target && target->HasWindow(caption);
-  }
-
- private:
-  std::atomic<NotificationPoster*> target_{nullptr};  // set on the UI thread, read on every thread
-};
-
-ForwardingPoster& ProcessPoster() {
-  static ForwardingPoster poster;
-  return poster;
-}
-
-// Constructed after ProcessLink() (its constructor reaches it first), so it is
-// destroyed before the link: it stops the timers and joins the reader while
-// both the session and the link still exist.
-struct ProcessSessionHolder {
-  DeviceSession session{ProcessLink(), ProcessReceiver(), [] { ProcessLink().StartReader(); },
-                        ProcessPoster()};
-  ~ProcessSessionHolder() {
-    session.Shutdown();
-    ProcessLink().Stop();
-  }
-};
-
-}  // namespace
-
-DeviceSession& ProcessSession() {
-  static ProcessSessionHolder holder;
-  return holder.session;
-}
-
-void SetNotificationPoster(NotificationPoster* poster) { ProcessPoster().Set(poster); }
-
-void StartLink() { ProcessSession().StartLink(); }
-void StopCardPoll() { ProcessSession().StopCardPoll(); }
-void StartCardPoll() { ProcessSession().StartCardPoll(); }
-bool IsCardPollRunning() { return ProcessSession().IsCardPollRunning(); }
-void SendIdentityQuery() { ProcessSession().SendIdentityQuery(); }
-void SendCardRead() { ProcessSession().SendCardRead(); }
-void SendKeepAlive() { ProcessSession().SendKeepAlive(); }
-bool TakeKeepAliveAnswered() { return ProcessSession().TakeKeepAliveAnswered(); }
-void SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType) {
-  ProcessSession().SendCanIdRequest(canId, frameType);
-}
-void SendRegisterSn(const RegistrationRecord& record) { ProcessSession().SendRegisterSn(record); }
-FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
-  return ProcessSession().StartFirmwareDownload(path);
-}
-void AbandonFirmwareTransfer() { ProcessSession().AbandonFirmwareTransfer(); }
-SensorSettings& ProcessSettings() { return ProcessSession().Settings(); }
-void AttachTrafficLog(TrafficLog* log) {
-  ProcessReceiver().SetTrafficLog(log);
-  ProcessLink().SetTrafficLog(log);
-  ProcessSession().Firmware().SetDiagnosticSink(log);
-}
-
-void ShutdownSession() {
-  ProcessSession().Shutdown();
-  ProcessLink().Stop();
 }
 
 }  // namespace varnel

@@ -4,20 +4,20 @@
 // status replies, the card-read gate and its 100 ms poll, the keep-alive flag
 // and the firmware transfer.
 //
-// One instance serves the process (ProcessSession(), reached through the free
-// functions at the end); tests make their own with recording fakes.
+// main() builds one after the link and hands it to the dialogs; tests make
+// their own with recording fakes.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
+#include "link/FrameSender.h"
 #include "link/LinkFrame.h"
+#include "link/TrafficDump.h"
 #include "platform/CountingSemaphore.h"
 #include "platform/HighResTimer.h"
 #include "protocol/CardReadTracker.h"
@@ -38,8 +38,10 @@ class DeviceSession {
   static constexpr std::chrono::milliseconds kCardReplyDeadline{1000};
 
   // startReader starts the thread that feeds receiver (the link's reader).
+  // op: where results are posted and status replies shown. trace: where the
+  // firmware transfer writes its per-chunk lines; none for no trace.
   DeviceSession(FrameSender& sender, FrameReceiver& receiver, std::function<void()> startReader,
-                NotificationPoster& poster);
+                const Operator& op, TrafficLog* trace = nullptr);
   // Shutdown(). The reader that feeds receiver must have been stopped first:
   // the installed handler refers to this session.
   ~DeviceSession();
@@ -92,11 +94,8 @@ class DeviceSession {
   // A box still open counts for the next call as well.
   bool TakeReceptionHeld();
 
-  // Firmware download (UI thread); the rest of the exchange runs on the reader thread.
-  FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path) {
-    return firmware_.StartFirmwareDownload(path);
-  }
-  void AbandonFirmwareTransfer() { firmware_.AbandonFirmwareTransfer(); }
+  // The firmware download: started and abandoned on the UI thread through this
+  // one entry; the rest of the exchange runs on the reader thread.
   FirmwareTransfer& Firmware() { return firmware_; }
 
   // Stops both timers and the firmware transfer's watchdog, and waits for their
@@ -115,7 +114,7 @@ class DeviceSession {
   FrameSender& sender_;
   FrameReceiver& receiver_;              // handler installed once, before the reader starts
   std::function<void()> startReader_;
-  NotificationPoster& poster_;
+  const Operator operator_;              // outlives the session
 
   SensorSettings settings_;              // atomic fields: reader thread and UI thread
   FirmwareTransfer firmware_;            // locks itself
@@ -131,33 +130,5 @@ class DeviceSession {
   std::unique_ptr<HighResTimer> identityTimer_;    // UI thread only
   std::unique_ptr<HighResTimer> cardPollTimer_;    // UI thread only
 };
-
-// --- The process-wide session -------------------------------------------------
-// Bound to ProcessLink() and ProcessReceiver(). At exit it stops its timers and
-// the link's reader before it is destroyed, so no thread calls into it afterwards.
-DeviceSession& ProcessSession();
-
-// The poster the process-wide session posts through; set by the dialog layer at
-// start-up. While none is set, every post finds no window.
-void SetNotificationPoster(NotificationPoster* poster);
-
-void StartLink();
-void StopCardPoll();
-void StartCardPoll();
-bool IsCardPollRunning();
-void SendIdentityQuery();
-void SendCardRead();
-void SendKeepAlive();
-bool TakeKeepAliveAnswered();
-void SendCanIdRequest(std::uint32_t canId, std::uint8_t frameType);
-void SendRegisterSn(const RegistrationRecord& record);
-FirmwareLoadResult StartFirmwareDownload(const std::filesystem::path& path);
-void AbandonFirmwareTransfer();
-SensorSettings& ProcessSettings();
-// Stops the session's timers and the link's reader; at exit, before the link closes.
-void ShutdownSession();
-// Where the process-wide link, receiver and firmware transfer write their
-// trace; nullptr detaches it (before the log goes away). Set before the link starts.
-void AttachTrafficLog(TrafficLog* log);
 
 }  // namespace varnel

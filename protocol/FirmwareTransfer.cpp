@@ -6,7 +6,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/MessageBox.h"
 #include "protocol/CommandSet.h"
 
 namespace varnel {
@@ -88,8 +87,8 @@ std::optional<FirmwareVerdict> VerdictOfProgress(std::uint32_t wParam, std::uint
   }
 }
 
-FirmwareTransfer::FirmwareTransfer(FrameSender& sender, NotificationPoster& poster)
-    : sender_(sender), poster_(poster) {}
+FirmwareTransfer::FirmwareTransfer(FrameSender& sender, const Operator& op)
+    : sender_(sender), operator_(op) {}
 
 FirmwareTransfer::~FirmwareTransfer() { Shutdown(); }
 
@@ -256,14 +255,14 @@ void FirmwareTransfer::Conclude(FirmwareVerdict verdict, Unposted& unposted) {
 void FirmwareTransfer::Post(Unposted& unposted, std::uint32_t code, std::uint32_t value) {
   const bool toProgress = code == PROGRESS_TOTAL || code == PROGRESS_STEP;
   const std::string_view caption = toProgress ? kProgressDialogCaption : std::string_view(verdictCaption_);
-  if (!poster_.Post(caption, Notification{WM_FW_PROGRESS, code, value, std::nullopt}))
+  if (!operator_.poster.Post(caption, Notification{WM_FW_PROGRESS, code, value, std::nullopt}))
     unposted.codes[unposted.count++] = code;
 }
 
 void FirmwareTransfer::ReportUnposted(const Unposted& unposted, bool mayWait) {
   for (int i = 0; i < unposted.count; ++i) {
     if (mayWait) {
-      ShowMessage("找不到CProgressDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
+      operator_.ShowMessage("找不到CProgressDlg对象", "警告", MessageButtons::Ok, MessageOwner::None);
     } else {
       Diagnostic("firmware transfer: no window for progress code %d\n", static_cast<int>(unposted.codes[i]));
     }

@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "link/DeviceLink.h"
+#include "link/FrameSender.h"
 #include "link/LinkFrame.h"
+#include "link/TrafficDump.h"
 #include "platform/HighResTimer.h"
 #include "protocol/Notifications.h"
 
@@ -112,7 +113,7 @@ class FirmwareTransfer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  FirmwareTransfer(FrameSender& sender, NotificationPoster& poster);
+  FirmwareTransfer(FrameSender& sender, const Operator& op);
   ~FirmwareTransfer();  // Shutdown()
   FirmwareTransfer(const FirmwareTransfer&) = delete;
   FirmwareTransfer& operator=(const FirmwareTransfer&) = delete;
@@ -178,7 +179,7 @@ class FirmwareTransfer {
   void ReportUnposted(const Unposted& unposted, bool mayWait);
 
   FrameSender& sender_;
-  NotificationPoster& poster_;
+  const Operator operator_;  // outlives the transfer
   std::atomic<TrafficLog*> diagnostics_{nullptr};  // set before a transfer, read on the reader thread
 
   mutable std::mutex mutex_;             // guards everything below

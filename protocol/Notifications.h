@@ -1,11 +1,10 @@
 #pragma once
-// Results travel from the reader thread to the windows only as posted
-// notifications, found anew for every post by the exact caption of a top-level
-// window. The dialog layer implements the poster on Qt; tests record.
+// The messages results travel in from the reader thread to the windows, and
+// the captions the windows are found by, anew for every post.
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
+
+#include "platform/Operator.h"
 
 namespace varnel {
 
@@ -26,31 +25,21 @@ enum ProgressStep : std::uint32_t {
   PROGRESS_NO_ANSWER = 4,  // the sensor did not answer a step after the last chunk in time
 };
 
-// WM_DEVICE_INFO wParam
-constexpr std::uint32_t DEVICE_INFO_APPEND = 0;
-constexpr std::uint32_t DEVICE_INFO_CLEAR = 0xFFFFFFFFu;
+// WM_DEVICE_INFO wParam: what happens to the device-information box.
+enum class DeviceInfoOp : std::uint32_t {
+  Append = 0,            // the notification's text is added as a line
+  Clear = 0xFFFFFFFFu,   // the box is emptied
+};
+// WM_SETTINGS_REFRESH lParam: whether the main dialog shows the settings again.
+enum class SettingsRefresh : std::uint32_t {
+  Keep = 0,
+  Redisplay = 0xFFFFFFFFu,  // the dialog treats any non-zero value this way
+};
+constexpr std::uint32_t ToParam(DeviceInfoOp op) { return static_cast<std::uint32_t>(op); }
+constexpr std::uint32_t ToParam(SettingsRefresh refresh) { return static_cast<std::uint32_t>(refresh); }
 
+// The windows' captions: posts are addressed by them and the dialogs carry them.
 inline constexpr std::string_view kMainDialogCaption = "Varnel";
 inline constexpr std::string_view kProgressDialogCaption = "固件下载进度";
-
-struct Notification {
-  std::uint32_t message = 0;
-  std::uint32_t wParam = 0;
-  std::uint32_t lParam = 0;
-  // For WM_DEVICE_INFO appends: the GBK text the notification owns (absent = null).
-  std::optional<std::string> text;
-};
-
-class NotificationPoster {
- public:
-  virtual ~NotificationPoster() = default;
-  // Posts to the top-level window whose caption is exactly windowCaption, to be
-  // handled on its thread in posting order; never waits for it. Answers false,
-  // dropping the notification and its text, when no such window exists.
-  // Safe to call from any thread.
-  virtual bool Post(std::string_view windowCaption, Notification notification) = 0;
-  // Whether a top-level window with exactly this caption exists now. Any thread.
-  virtual bool HasWindow(std::string_view windowCaption) = 0;
-};
 
 }  // namespace varnel

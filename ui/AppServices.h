@@ -1,7 +1,8 @@
 #pragma once
 // What the dialogs work with: the link, the conversation with the sensor, the
-// window registry notifications are addressed through, the ledger and the
-// clock. The application passes the process-wide objects; tests pass fresh ones.
+// window registry notifications are addressed through, the way to the
+// operator, the ledger and the clock. main() passes the objects it built;
+// tests pass fresh ones.
 #include <ctime>
 #include <functional>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "ledger/RegistrationLedger.h"
 #include "link/DeviceLink.h"
+#include "platform/Operator.h"
 #include "protocol/DeviceSession.h"
 #include "ui/framework/WindowNotifications.h"
 
@@ -18,6 +20,7 @@ struct AppServices {
   DeviceLink& link;
   DeviceSession& session;
   WindowRegistry& windows;
+  Operator op;  // message boxes and notifications, the same ones the link and session use
   RegistrationLedger& ledger;
   // The serial ports the system reports, in its order (re-read on every call).
   std::function<std::vector<std::string>()> enumeratePorts;

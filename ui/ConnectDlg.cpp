@@ -1,6 +1,5 @@
 #include "ui/ConnectDlg.h"
 
-#include "platform/MessageBox.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/PortListing.h"
 #include "ui/rules/SettingCodes.h"
@@ -10,9 +9,11 @@ namespace {
 
 constexpr int kPcBaud = 115200;
 
-void ShowPlain(const char* text) { ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::ActiveDialog); }
-
 }  // namespace
+
+void CConnectDlg::ShowPlain(const char* text) {
+  services_.op.ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
+}
 
 CConnectDlg::CConnectDlg(AppServices& services) : CConnectDlg(services, ConnectDialogTemplate()) {}
 

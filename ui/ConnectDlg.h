@@ -28,6 +28,7 @@ class CConnectDlg : public Dialog {
   void OnOK() override { OnConnect(); }
 
  private:
+  void ShowPlain(const char* text);  // a box over this dialog, the application's name as caption
   void EnumeratePorts();
   void FillPortList(const std::string& keep);
 

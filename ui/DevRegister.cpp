@@ -5,7 +5,6 @@
 
 #include "ledger/RegistrationLedger.h"
 #include "platform/CodePage.h"
-#include "platform/MessageBox.h"
 #include "protocol/CommandSet.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/DisplayText.h"
@@ -86,7 +85,7 @@ void CDevRegister::OnRegister() {
       break;
     case Outcome::Duplicate:
       // Shown once the ledger is free again: the operator's answer may take a while.
-      ShowMessage("\"" + serial + "\"" + kDuplicateSuffix, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
+      services_.op.ShowMessage("\"" + serial + "\"" + kDuplicateSuffix, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
       break;  // the operator may change the text and try again
     case Outcome::LedgerBusy:
       break;  // nothing stored, nothing sent; the operator may try again

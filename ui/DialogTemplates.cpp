@@ -1,5 +1,7 @@
 #include "ui/DialogTemplates.h"
 
+#include "protocol/Notifications.h"
+
 namespace varnel {
 namespace {
 
@@ -13,7 +15,7 @@ DialogTemplate MainDialogTemplate() {
   using namespace main_ids;
   DialogTemplate t;
   t.id = 102;
-  t.caption = "Varnel";
+  t.caption = std::string(kMainDialogCaption);
   t.width = 324;
   t.height = 233;
   t.pointSize = 9;
@@ -104,7 +106,7 @@ DialogTemplate ProgressDialogTemplate() {
   using namespace progress_ids;
   DialogTemplate t;
   t.id = 133;
-  t.caption = "固件下载进度";
+  t.caption = std::string(kProgressDialogCaption);
   t.width = 343;
   t.height = 68;
   t.pointSize = 8;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/MessageBox.h"
 #include "protocol/CommandSet.h"
 #include "protocol/Notifications.h"
 #include "ui/rules/DisplayText.h"
@@ -22,10 +21,6 @@ constexpr char kNoAnswer[] = "固件下载失败（传感器未应答），请�
 
 constexpr std::chrono::seconds kRatePeriod{1};
 
-void ShowChildMessage(const std::string& text, const char* caption = "") {
-  ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
-}
-
 // The sensor refused the image it received: in the words of its status
 // replies. A refusal never carries the success status; a stray one shows its number.
 std::string RefusedText(std::uint32_t status) {
@@ -36,21 +31,21 @@ std::string RefusedText(std::uint32_t status) {
 
 }  // namespace
 
-void ShowFirmwareVerdict(const FirmwareVerdict& verdict, MessageOwner owner) {
+void ShowFirmwareVerdict(const Operator& op, const FirmwareVerdict& verdict, MessageOwner owner) {
   switch (verdict.outcome) {
-    case FirmwareOutcome::Done: ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); break;
-    case FirmwareOutcome::Refused: ShowMessage(RefusedText(verdict.status), "警告", MessageButtons::Ok, owner); break;
-    case FirmwareOutcome::NoAnswer: ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::Done: op.ShowMessage(kSucceeded, "提示", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::Refused: op.ShowMessage(RefusedText(verdict.status), "警告", MessageButtons::Ok, owner); break;
+    case FirmwareOutcome::NoAnswer: op.ShowMessage(kNoAnswer, "警告", MessageButtons::Ok, owner); break;
     case FirmwareOutcome::Abandoned: break;
   }
 }
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, QWidget* parent)
-    : CProgressDlg(windows, std::move(hooks), ProgressDialogTemplate(), parent) {}
+CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks, QWidget* parent)
+    : CProgressDlg(windows, op, std::move(hooks), ProgressDialogTemplate(), parent) {}
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, const DialogTemplate& dialogTemplate,
-                           QWidget* parent)
-    : Dialog(dialogTemplate, parent, &windows), hooks_(std::move(hooks)) {
+CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks,
+                           const DialogTemplate& dialogTemplate, QWidget* parent)
+    : Dialog(dialogTemplate, parent, &windows), operator_(op), hooks_(std::move(hooks)) {
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) { OnProgress(n.wParam, n.lParam); });
 }
 
@@ -100,7 +95,7 @@ void CProgressDlg::OnProgress(std::uint32_t wParam, std::uint32_t lParam) {
     finished_ = true;
     KillTimer(TIMER_STATUS);
     if (stalled_) ShowCounter();
-    ShowFirmwareVerdict(*verdict, MessageOwner::ActiveDialog);
+    ShowFirmwareVerdict(operator_, *verdict, MessageOwner::ActiveDialog);
     EndDialog(kIdCancel);
     return;
   }
@@ -198,6 +193,10 @@ void CProgressDlg::TryClose(int result) {
   if (transferStarted_ && !finished_ && hooks_.abandon) hooks_.abandon();
   totalChunks_ = 0;
   EndDialog(result);
+}
+
+void CProgressDlg::ShowChildMessage(const std::string& text, const char* caption) {
+  operator_.ShowMessage(text, caption, MessageButtons::Ok, MessageOwner::ActiveDialog);
 }
 
 }  // namespace varnel

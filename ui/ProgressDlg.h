@@ -14,7 +14,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "protocol/FirmwareTransfer.h"
 #include "ui/DialogTemplates.h"
 #include "ui/framework/Dialog.h"
@@ -38,7 +38,7 @@ struct FirmwareDownloadHooks {
 
 // Shows how a transfer ended in a box over owner. An abandoned transfer has
 // nothing to say: the operator gave it up.
-void ShowFirmwareVerdict(const FirmwareVerdict& verdict, MessageOwner owner);
+void ShowFirmwareVerdict(const Operator& op, const FirmwareVerdict& verdict, MessageOwner owner);
 
 class CProgressDlg : public Dialog {
  public:
@@ -47,9 +47,10 @@ class CProgressDlg : public Dialog {
   // No answer for longer than this and the speed line stops showing figures.
   static constexpr std::chrono::milliseconds kNotAnsweredAfter{2000};
 
-  explicit CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks = {}, QWidget* parent = nullptr);
-  CProgressDlg(WindowRegistry& windows, FirmwareDownloadHooks hooks, const DialogTemplate& dialogTemplate,
-               QWidget* parent = nullptr);
+  // op: where the dialog's boxes go.
+  CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks = {}, QWidget* parent = nullptr);
+  CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks,
+               const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
 
   // WM_FW_PROGRESS: PROGRESS_TOTAL with the chunk count, PROGRESS_STEP, or a verdict.
   void OnProgress(std::uint32_t wParam, std::uint32_t lParam);
@@ -81,7 +82,9 @@ class CProgressDlg : public Dialog {
   void ShowStalled();
   // Figures at most once a second; the average at once when all chunks are sent.
   void UpdateRateLine(Clock::time_point now, std::chrono::milliseconds silentFor);
+  void ShowChildMessage(const std::string& text, const char* caption = "");
 
+  const Operator operator_;  // outlives the dialog
   FirmwareDownloadHooks hooks_;
   // All of the following: UI thread only.
   int totalChunks_ = 0;

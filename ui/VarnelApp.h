@@ -1,7 +1,8 @@
 #pragma once
 // The application object: runs the main dialog modally, and when it closes
 // stops the link in order (boxes answered, timers stopped, reader joined, port
-// closed) before the process-wide objects go. A stop request from outside
+// closed) before the objects main() built for it go: the reader must not
+// outlive the session whose handler it runs. A stop request from outside
 // (SIGTERM, SIGINT, SIGHUP) closes every open dialog the way a quit does, so
 // the program takes that same orderly way out.
 #include <memory>

@@ -3,7 +3,6 @@
 #include <QThread>
 
 #include "platform/CodePage.h"
-#include "platform/MessageBox.h"
 #include "ui/ConnectDlg.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/SettingCodes.h"
@@ -14,6 +13,18 @@ namespace {
 constexpr int kDeviceInfoMaxLines = 200;
 
 }  // namespace
+
+void CVarnelDlg::ShowMissing(const char* text) {
+  services_.op.ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+void CVarnelDlg::Warn(const std::string& text) {
+  services_.op.ShowMessage(text, "警告", MessageButtons::Ok, MessageOwner::MainWindow);
+}
+
+bool CVarnelDlg::Confirmed(const char* question) {
+  return services_.op.ShowMessage(question, "警告", MessageButtons::YesNo, MessageOwner::MainWindow) == MessageAnswer::Yes;
+}
 
 CVarnelDlg::CVarnelDlg(AppServices& services) : CVarnelDlg(services, MainDialogTemplate()) {}
 
@@ -30,10 +41,6 @@ void CVarnelDlg::RegisterNotificationHandlers() {
   OnMessage(WM_DEVICE_INFO, [this](Notification& n) { OnDeviceInfo(n.wParam, std::move(n.text)); });
   OnMessage(WM_SETTINGS_REFRESH, [this](Notification& n) { OnSettingsRefresh(n.lParam); });
   OnMessage(WM_CARD_NUMBER, [this](Notification& n) { OnCardNumber(n.wParam, n.lParam); });
-}
-
-void CVarnelDlg::ShowMissing(const char* text) {
-  ShowMessage(text, {}, MessageButtons::Ok, MessageOwner::MainWindow);
 }
 
 void CVarnelDlg::OnInitDialog() {
@@ -99,12 +106,12 @@ void CVarnelDlg::OnDeviceInfo(std::uint32_t wParam, std::optional<std::string> g
     ShowMissing(missing_texts::DeviceInfoBox);
     return;
   }
-  if (wParam == DEVICE_INFO_APPEND) {
+  if (wParam == ToParam(DeviceInfoOp::Append)) {
     if (!gbkText) return;
     const std::string text = CodePageToUtf8(*gbkText);
     if (box->LineCount() >= kDeviceInfoMaxLines) box->Clear();
     box->AppendText(text);
-  } else if (wParam == DEVICE_INFO_CLEAR) {
+  } else if (wParam == ToParam(DeviceInfoOp::Clear)) {
     box->Clear();
   }
 }
@@ -135,7 +142,7 @@ void CVarnelDlg::OnLinkWatchTick() {
         box->Clear();
       else
         ShowMissing(missing_texts::DeviceInfoBox);
-      OnDeviceInfo(DEVICE_INFO_APPEND, std::string(kDisconnectedText));
+      OnDeviceInfo(ToParam(DeviceInfoOp::Append), std::string(kDisconnectedText));
       break;
     case LinkWatchAction::RequeryIdentity:
       session.SendIdentityQuery();

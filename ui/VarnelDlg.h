@@ -81,11 +81,14 @@ class CVarnelDlg : public Dialog {
   void RegisterFirmwareHandlers();
   void RegisterRegistrationHandlers();
   void OnLinkWatchTick();
+  // Shows the message for a missing settings control; answers whether all six exist.
+  bool SettingControlsPresent();
+  // Boxes over this window (VarnelDlg.cpp).
   // A control a handler needs is missing from the template: the box carries
   // the application's name, and the handler skips its step.
   void ShowMissing(const char* text);
-  // Shows the message for a missing settings control; answers whether all six exist.
-  bool SettingControlsPresent();
+  void Warn(const std::string& text);     // refused input, caption "警告"
+  bool Confirmed(const char* question);   // Yes/No, caption "警告"
 
   AppServices& services_;       // outlives the dialog
   LinkWatch linkWatch_;         // UI thread only

@@ -8,7 +8,6 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/MessageBox.h"
 #include "ui/DialogTemplates.h"
 #include "ui/ProgressDlg.h"
 #include "ui/VarnelDlg.h"
@@ -16,8 +15,6 @@
 
 namespace varnel {
 namespace {
-
-void Warn(const std::string& text) { ShowMessage(text, "警告", MessageButtons::Ok, MessageOwner::MainWindow); }
 
 std::string RefusalText(FirmwareLoadResult result) {
   switch (result) {
@@ -41,7 +38,7 @@ void CVarnelDlg::RegisterFirmwareHandlers() {
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) {
     const std::optional<FirmwareVerdict> verdict = VerdictOfProgress(n.wParam, n.lParam);
     if (!verdict) return;
-    ShowFirmwareVerdict(*verdict, MessageOwner::MainWindow);
+    ShowFirmwareVerdict(services_.op, *verdict, MessageOwner::MainWindow);
     if (!HasTimer(TIMER_LINK_WATCH)) SetTimer(TIMER_LINK_WATCH, 1000);
   });
 }
@@ -85,12 +82,12 @@ void CVarnelDlg::OnDownloadFirmware() {
   hooks.start = [this, image = std::move(image)]() mutable {
     return services_.session.Firmware().StartFirmwareDownload(std::move(image));
   };
-  hooks.abandon = [this] { services_.session.AbandonFirmwareTransfer(); };
+  hooks.abandon = [this] { services_.session.Firmware().AbandonFirmwareTransfer(); };
   hooks.status = [this] { return services_.session.Firmware().State(); };
   hooks.handOver = [this] {
     return services_.session.Firmware().RedirectVerdict(std::string(kMainDialogCaption));
   };
-  CProgressDlg progress(services_.windows, std::move(hooks), this);
+  CProgressDlg progress(services_.windows, services_.op, std::move(hooks), this);
   if (progressDialogHook_) progressDialogHook_(progress);
 
   // Lets a card read released by the poll's stop come back before the transfer
@@ -105,7 +102,7 @@ void CVarnelDlg::OnDownloadFirmware() {
     // Still under way: keep-alives would only compete with the sensor's image
     // check; the link watch starts again with the verdict.
     if (!verdict && services_.session.Firmware().State().Active()) return;
-    if (verdict) ShowFirmwareVerdict(*verdict, MessageOwner::MainWindow);
+    if (verdict) ShowFirmwareVerdict(services_.op, *verdict, MessageOwner::MainWindow);
   }
   SetTimer(TIMER_LINK_WATCH, 1000);
 }

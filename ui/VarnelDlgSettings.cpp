@@ -1,7 +1,6 @@
 // The "传感器设置" group: each button reads one control, checks it and sends one
 // write request. Nothing here waits for the sensor: its status reply comes back
 // through the reader thread, which shows "设置成功" or the failure.
-#include "platform/MessageBox.h"
 #include "ui/DialogTemplates.h"
 #include "ui/VarnelDlg.h"
 #include "ui/rules/AddressInput.h"
@@ -10,15 +9,6 @@
 namespace varnel {
 namespace {
 
-constexpr char kWarning[] = "警告";
-
-void ShowRefusal(const std::string& text) {
-  ShowMessage(text, kWarning, MessageButtons::Ok, MessageOwner::MainWindow);
-}
-
-bool Confirmed(const char* question) {
-  return ShowMessage(question, kWarning, MessageButtons::YesNo, MessageOwner::MainWindow) == MessageAnswer::Yes;
-}
 
 }  // namespace
 
@@ -43,7 +33,7 @@ void CVarnelDlg::OnSetSerialNodeAddr() {
   }
   const AddressVerdict verdict = CheckSerialNodeAddress(edit->Text());
   if (!verdict.accepted) {
-    ShowRefusal(verdict.message);
+    Warn(verdict.message);
     return;
   }
   // The settings record keeps the sensor's word: the edit is refreshed when the
@@ -62,12 +52,12 @@ void CVarnelDlg::OnSetCanNodeAddr() {
   const std::uint8_t frameType = CodeForSelection(kCanFrameTypeList, frameList->SelectedIndex());
   const AddressVerdict verdict = CheckCanNodeAddress(edit->Text(), frameType);
   if (verdict.format == HexStatus::MissingPrefix) {
-    ShowRefusal(verdict.message);
+    Warn(verdict.message);
     return;
   }
   enteredCanId_ = verdict.value;  // what was read, even when characters follow it
   if (verdict.format == HexStatus::Malformed) {
-    ShowRefusal(verdict.message);
+    Warn(verdict.message);
     return;
   }
   // Recorded before the range test: a refused address still leaves the chosen
@@ -75,7 +65,7 @@ void CVarnelDlg::OnSetCanNodeAddr() {
   enteredFrameType_ = frameType;
   services_.session.Settings().canFrameType.store(frameType);
   if (!verdict.accepted) {
-    if (!verdict.message.empty()) ShowRefusal(verdict.message);
+    if (!verdict.message.empty()) Warn(verdict.message);
     return;
   }
   services_.session.Settings().canNodeId.store(verdict.value);

@@ -20,8 +20,9 @@ class CardReadDeadline : public ::testing::Test {
   RecordingSender sender;
   RecordingPoster poster;
   RecordingPresenter boxes;
+  Operator op{boxes, poster};
   FrameReceiver receiver;
-  DeviceSession session{sender, receiver, [] {}, poster};
+  DeviceSession session{sender, receiver, [] {}, op};
 };
 
 TEST_F(CardReadDeadline, ATickAfterALostReplyWaitsTheDeadlineThenReadsAgain) {

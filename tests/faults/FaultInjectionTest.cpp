@@ -150,10 +150,11 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
   SensorTruth truth;
   SimPtyHarness sensor;
   FrameReceiver receiver;
-  DeviceLink link{receiver};
   TruthCheckingPoster poster{truth};
   RecordingPresenter boxes;
-  DeviceSession session{link, receiver, [] {}, poster};
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  DeviceSession session{link, receiver, [] {}, op};
   std::atomic<int> aaFrames_{0};      // counted on the reader thread
   std::atomic<int> bbFrames_{0};      // counted on the reader thread
   std::atomic<int> badNextQuery_{0};  // counted on the reader thread
@@ -279,11 +280,12 @@ TEST_P(SlowSensorCardPoll, AtMostTwoReadsOutAndTheCardStillShows) {
   SimProcess sim({"--card", "1 305", "--delay", std::to_string(GetParam())});
   ASSERT_TRUE(sim.Started());
   FrameReceiver receiver;
-  DeviceLink link{receiver};
-  CardReadWire wire{link};
   RecordingPoster poster;
   RecordingPresenter boxes;
-  DeviceSession session{wire, receiver, [] {}, poster};
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  CardReadWire wire{link};
+  DeviceSession session{wire, receiver, [] {}, op};
   receiver.SetFrameHandler([&](const LinkFrame& f) {
     if (f.code == 0x30) wire.ReplyRead();
     session.DispatchReply(f);

@@ -83,7 +83,7 @@ class TruthCheckingPoster final : public NotificationPoster {
     std::lock_guard lock(mutex_);
     switch (n.message) {
       case WM_DEVICE_INFO:
-        if (n.wParam == DEVICE_INFO_CLEAR) break;
+        if (n.wParam == ToParam(DeviceInfoOp::Clear)) break;
         if (!n.text) {
           wrong_.push_back("device-info append without text");
         } else if (*n.text != truth_.firmwareLine && *n.text != truth_.hardwareLine &&

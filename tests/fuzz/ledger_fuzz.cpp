@@ -19,7 +19,8 @@
 #include <string>
 
 #include "ledger/RegistrationLedger.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace {
 
@@ -67,7 +68,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_folder = pattern;
   fs::current_path(g_folder);
   std::atexit(RemoveFolder);
-  varnel::SetMessagePresenter(&g_presenter);
   return 0;
 }
 
@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   CountingPresenter& presenter = g_presenter;
-  const varnel::RegistrationLedger ledger;
+  varnel::test::NoWindows noWindows;
+  const varnel::RegistrationLedger ledger(varnel::Operator{g_presenter, noWindows});
 
   presenter.shown = 0;
   const bool foundBefore = ledger.HasRecord(probe);

@@ -33,7 +33,7 @@
 #include "link/FrameReceiver.h"
 #include "link/LinkFrame.h"
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "protocol/DeviceSession.h"
 #include "tests/protocol/Recorders.h"
 
@@ -167,12 +167,13 @@ struct TransferModel {
 };
 
 struct Scene {
-  Scene() { receiver.SetDumpEnabled(false); }
+  explicit Scene(MessagePresenter& boxes) : op{boxes, poster} { receiver.SetDumpEnabled(false); }
 
   test::RecordingSender sender;
   Poster poster;
+  Operator op;
   FrameReceiver receiver;
-  DeviceSession session{sender, receiver, [] {}, poster};
+  DeviceSession session{sender, receiver, [] {}, op};
   TransferModel transfer;
   std::uint8_t nextQuery = 0x01;  // the model of the chain
   std::size_t delivered = 0;
@@ -326,18 +327,13 @@ void CheckStatusReply(Scene& s, Presenter& boxes, const LinkFrame& f, std::size_
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static Presenter boxes;
-  static bool installed = [] {
-    SetMessagePresenter(&boxes);
-    return true;
-  }();
-  (void)installed;
   boxes.shown.clear();
   if (size < 1) return 0;
   const std::uint8_t flags = data[0];
   ++data;
   --size;
 
-  Scene s;
+  Scene s(boxes);
   s.poster.mainWindow = !(flags & 0x01);
   s.poster.progressWindow = !(flags & 0x02);
 

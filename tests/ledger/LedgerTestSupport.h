@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ledger/RegistrationLedger.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "tests/support/MessageRecorder.h"
 
 #ifndef _WIN32
@@ -70,11 +70,9 @@ class LedgerTest : public ::testing::Test {
                                          std::to_string(random()));
     ASSERT_TRUE(fs::create_directory(root_));
     fs::current_path(root_);
-    SetMessagePresenter(&messages_);
   }
 
   void TearDown() override {
-    SetMessagePresenter(nullptr);
     fs::current_path(previous_);
     std::error_code ignored;
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -116,7 +114,7 @@ class LedgerTest : public ::testing::Test {
   fs::path previous_;
   fs::path root_;
   MessageRecorder messages_;
-  RegistrationLedger ledger_;
+  RegistrationLedger ledger_{messages_.AsOperator()};
 };
 
 }  // namespace varnel::test

@@ -23,9 +23,9 @@ constexpr char kStamp[] = "2019-07-05 09:31:40";
 constexpr char kFolderRefused[] = "Tallis.ini存储错误：所在文件夹不允许替换此文件，请检查该文件夹的权限";
 
 // Runs a store that must fail and checks that it changed nothing.
-void ExpectStoreRefused(const std::string& serial) {
+void ExpectStoreRefused(const RegistrationLedger& ledger, const std::string& serial) {
   const std::string before = ReadBytes("Tallis.ini");
-  RegistrationLedger().AddRecord(serial, kStamp);
+  ledger.AddRecord(serial, kStamp);
   EXPECT_EQ(ReadBytes("Tallis.ini"), before) << serial;
 }
 
@@ -56,7 +56,7 @@ TEST_F(LedgerTest, SerialNumberTheFileCannotHoldIsNotStored) {
   // would be dropped: either would make the next lookup miss the record.
   WriteBytes("Tallis.ini", "[DID]\r\n19-07-a = 2019-07-01 08:00:00\r\n");
   for (const char* serial : {"19-07-a=b", "19-07-AB ", "19-07-AB\t"}) {
-    ExpectStoreRefused(serial);
+    ExpectStoreRefused(ledger_, serial);
     ExpectWarning("Tallis.ini存储错误");
   }
   EXPECT_TRUE(ledger_.HasRecord("19-07-A"));
@@ -117,7 +117,7 @@ TEST_F(LedgerTest, FolderThatRefusesTheReplacementSaysSo) {
     const ChildEnd end = InChild([this] {
       if (::geteuid() == 0 && !BecomeNobody()) return kNoPrivilegeToDrop;
       if (::access((root_ / "Tallis.ini").c_str(), R_OK) != 0) return kFolderUnreachable;
-      RegistrationLedger().AddRecord("19-07-A0002", kStamp);
+      ledger_.AddRecord("19-07-A0002", kStamp);
       return messages_.Texts() == std::vector<std::string>{kFolderRefused} ? kAsExpected : kOtherMessages;
     });
     if (end.code == kNoPrivilegeToDrop) GTEST_SKIP() << "cannot run the store as an ordinary user";
@@ -137,7 +137,7 @@ TEST_F(LedgerTest, ReadOnlyFileKeepsTheOldLedger) {
     ::close(fd);
     GTEST_SKIP() << "file permissions are not enforced for this user (root)";
   }
-  ExpectStoreRefused("19-07-A0002");
+  ExpectStoreRefused(ledger_, "19-07-A0002");
   ExpectWarning("Tallis.ini存储错误");
   EXPECT_TRUE(ledger_.HasRecord("19-07-A0001"));  // still readable
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Tallis.ini"});
@@ -170,7 +170,7 @@ TEST_F(LedgerTest, BlockedTemporaryFileKeepsTheOldLedger) {
   const std::string temp = "Tallis.ini.tmp-" + std::to_string(::getpid());
   fs::create_directory(temp);
   WriteBytes(fs::path(temp) / "keep", "x");
-  ExpectStoreRefused("19-07-A0002");
+  ExpectStoreRefused(ledger_, "19-07-A0002");
   ExpectWarning("Tallis.ini存储错误");
   EXPECT_EQ(ReadBytes(fs::path(temp) / "keep"), "x");
 

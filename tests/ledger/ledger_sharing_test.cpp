@@ -16,7 +16,7 @@ TEST_F(LedgerTest, LedgerKeptByAnotherStationIsNamedAndNothingIsStored) {
   WriteBytes("Tallis.ini", kLedger);
   const LockFile other = LockFile::Acquire(root_ / "Tallis.ini.lock", std::chrono::milliseconds(0));
   ASSERT_EQ(other.Status(), LockFile::State::Held);
-  const RegistrationLedger ledger(std::chrono::milliseconds(50));
+  const RegistrationLedger ledger(messages_.AsOperator(), std::chrono::milliseconds(50));
 
   const std::string holder = LockHolderText();
   const std::string expected = "Tallis.ini正被主机" + holder.substr(0, holder.rfind(' ')) + "上的进程" +
@@ -53,7 +53,7 @@ int RegisterAll(const std::vector<std::string>& serials, const fs::path& refused
                 MessageRecorder& messages) {
   char go = 0;
   if (::read(startFd, &go, 1) != 1) return 100;
-  const RegistrationLedger ledger;
+  const RegistrationLedger ledger(messages.AsOperator());
   std::ofstream refused(refusedFile);
   for (const std::string& serial : serials) {
     const LedgerLock lock = ledger.Lock();

@@ -15,7 +15,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "tests/link/ThreadCpu.h"
 #include "tests/link/WireFrames.h"
 #include "tests/platform/PtyPair.h"
@@ -106,7 +106,7 @@ class LinkReplugTest : public ::testing::Test {
   test::MessageRecorder boxes;
   FrameReceiver receiver;
   FrameLog log;
-  DeviceLink link{receiver};
+  DeviceLink link{receiver, boxes.AsOperator()};
 
  private:
   test::TrafficCapture dump_;

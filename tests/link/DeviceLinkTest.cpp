@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "tests/link/WireFrames.h"
 #include "tests/platform/PtyPair.h"
 #include "tests/support/MessageRecorder.h"
@@ -52,7 +52,7 @@ class DeviceLinkTest : public ::testing::Test {
   test::MessageRecorder presenter;
   FrameReceiver receiver;
   FrameLog log;
-  DeviceLink link{receiver};
+  DeviceLink link{receiver, presenter.AsOperator()};
 
  private:
   test::TrafficCapture dump_;
@@ -86,19 +86,20 @@ TEST_F(DeviceLinkTest, SendDataWithoutAPortStillDumpsAndWritesNothing) {
   EXPECT_FALSE(link.ConfigurePort(115200));
 }
 
-TEST_F(DeviceLinkTest, ProcessWideSendDataWithoutAPortDumps) {
+TEST_F(DeviceLinkTest, SendDataWithoutAPortDumpsToTheTraceItWasBuiltWith) {
   test::TrafficCapture trace;
-  ProcessLink().SetTrafficLog(&trace);
+  FrameReceiver otherReceiver;
+  DeviceLink unopened(otherReceiver, presenter.AsOperator(), &trace);
   LinkFrame identity = MakeRequest(0x01);
-  SendData(identity);
-  ProcessLink().SetTrafficLog(nullptr);
+  unopened.SendData(identity);
   EXPECT_EQ(trace.Text(),
             "------------------------------------\r\n"
             "[Desc ] SendData\r\n"
             "[HEX-8] (len: 10)\r\n"
             "BB BB BB BB 01 01 00 00    ........\r\n"
             "AE AB                      ..\r\n");
-  EXPECT_FALSE(ProcessLink().IsOpen());
+  EXPECT_FALSE(unopened.IsOpen());
+  EXPECT_EQ(Dumped(), "");  // nothing reaches the other link's trace
 }
 
 TEST_F(DeviceLinkTest, MissingPortFailsWithTheMessageAndALaterValidOneOpens) {
@@ -130,7 +131,7 @@ TEST_F(DeviceLinkTest, SecondOpenWhileAPortIsOpenFailsAndLeavesItWorking) {
 
 TEST_F(DeviceLinkTest, PortHeldByAnotherLinkIsRefused) {
   FrameReceiver otherReceiver;
-  DeviceLink holder(otherReceiver);
+  DeviceLink holder(otherReceiver, presenter.AsOperator());
   ASSERT_TRUE(holder.OpenPort(pty.path(), 115200));
   testing::internal::CaptureStderr();
   EXPECT_FALSE(link.OpenPort(pty.path(), 115200));
@@ -308,7 +309,7 @@ TEST_F(DeviceLinkTest, StopWithoutAReaderClosesThePortForOthers) {
   link.Stop();
   EXPECT_FALSE(link.IsOpen());
   FrameReceiver otherReceiver;
-  DeviceLink next(otherReceiver);
+  DeviceLink next(otherReceiver, presenter.AsOperator());
   EXPECT_TRUE(next.OpenPort(pty.path(), 115200));
 }
 

@@ -10,7 +10,7 @@
 #include <random>
 
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TrafficCapture.h"
 
@@ -39,7 +39,7 @@ class DeviceLinkWin32 : public ::testing::Test {
 
   test::MessageRecorder presenter;
   FrameReceiver receiver;
-  DeviceLink link{receiver};
+  DeviceLink link{receiver, presenter.AsOperator()};
 
  private:
   test::TrafficCapture dump_;
@@ -62,14 +62,6 @@ TEST_F(DeviceLinkWin32, MissingPortShowsTheMessageAndALaterAttemptIsTriedAgain) 
   EXPECT_TRUE(StartsWith(err, "varnel: cannot open COM251: ")) << err;
   EXPECT_TRUE(EndsWith(err, " (absent)\n")) << err;
   EXPECT_EQ(presenter.Shown(), (std::vector<ShownMessage>{kOpenFailed, kOpenFailed}));
-}
-
-TEST_F(DeviceLinkWin32, ProcessWideOpenPortFailsTheSameWay) {
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(OpenPort("COM250", 115200));
-  testing::internal::GetCapturedStderr();
-  EXPECT_EQ(presenter.Shown(), std::vector<ShownMessage>{kOpenFailed});
-  EXPECT_FALSE(ProcessLink().IsOpen());
 }
 
 TEST_F(DeviceLinkWin32, SendDataWithoutAPortStillDumpsAndWritesNothing) {

@@ -113,11 +113,12 @@ TEST(IdentityLines, LongSerialIsCutToTheLineBuffer) {
 class ReplyHandlers : public ::testing::Test {
  protected:
   void Run(void (*handler)(ReplyTargets, const std::uint8_t*, std::size_t), const LinkFrame& frame) {
-    handler(ReplyTargets{settings, poster}, frame.payload, frame.length);
+    handler(ReplyTargets{settings, op}, frame.payload, frame.length);
   }
   SensorSettings settings;
   RecordingPoster poster;
   RecordingPresenter boxes;
+  Operator op{boxes, poster};
 };
 
 TEST_F(ReplyHandlers, FirmwareReplyEmptiesTheBoxThenAppends) {

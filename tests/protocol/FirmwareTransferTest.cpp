@@ -98,7 +98,8 @@ class Firmware : public ::testing::Test {
   RecordingSender sender;
   RecordingPoster poster;
   RecordingPresenter boxes;
-  FirmwareTransfer transfer{sender, poster};
+  Operator op{boxes, poster};
+  FirmwareTransfer transfer{sender, op};
   test::TrafficCapture diagnostics;
 };
 

@@ -60,10 +60,11 @@ class ProtocolOverPty : public ::testing::Test {
 
   SimPtyHarness sensor;
   FrameReceiver receiver;
-  DeviceLink link{receiver};
   RecordingPoster poster;
   RecordingPresenter boxes;
-  DeviceSession session{link, receiver, [this] { link.StartReader(); }, poster};
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  DeviceSession session{link, receiver, [this] { link.StartReader(); }, op};
 };
 
 TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {
@@ -118,7 +119,7 @@ TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
   const auto path = std::filesystem::temp_directory_path() / "varnel_e2e_Rfid_64k.bin";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
 
-  ASSERT_EQ(session.StartFirmwareDownload(path), FirmwareLoadResult::Ok);
+  ASSERT_EQ(session.Firmware().StartFirmwareDownload(path), FirmwareLoadResult::Ok);
   std::filesystem::remove(path);
   ASSERT_TRUE(poster.WaitFor(WM_FW_PROGRESS, PROGRESS_DONE, 90s));
   ASSERT_TRUE(WaitUntil([&] { return !session.Firmware().State().Active(); }, 5s));

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "link/DeviceLink.h"
+#include "link/FrameSender.h"
 #include "link/LinkFrame.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "protocol/Notifications.h"
 #include "tests/support/FrameRecorder.h"
 #include "tests/support/MessageRecorder.h"

@@ -24,9 +24,10 @@ class Sequencer : public ::testing::Test {
   RecordingSender sender;
   RecordingPoster poster;
   RecordingPresenter boxes;
+  Operator op{boxes, poster};
   FrameReceiver receiver;
   std::atomic<int> readerStarts{0};
-  DeviceSession session{sender, receiver, [this] { readerStarts.fetch_add(1); }, poster};
+  DeviceSession session{sender, receiver, [this] { readerStarts.fetch_add(1); }, op};
 };
 
 // --- The data-reply table -----------------------------------------------------------
@@ -171,7 +172,7 @@ TEST_F(Sequencer, NoMainWindowNoStatus) {
 }
 
 TEST_F(Sequencer, FirmwareStatusGoesToTheTransferWithoutABox) {
-  ASSERT_EQ(session.StartFirmwareDownload(std::filesystem::path("/nonexistent/Rfid.bin")),
+  ASSERT_EQ(session.Firmware().StartFirmwareDownload(std::filesystem::path("/nonexistent/Rfid.bin")),
             FirmwareLoadResult::CannotOpen);
   ASSERT_EQ(session.Firmware().StartFirmwareDownload(Bytes{'a', 'b', 'c'}), FirmwareLoadResult::Ok);
   sender.Clear();
@@ -278,20 +279,28 @@ TEST_F(Sequencer, ShutdownBeforeTheIdentityQuerySendsNothing) {
   EXPECT_FALSE(sender.WaitForCount(1, 700ms));
 }
 
-TEST(ProcessSessionTest, PostsThroughTheInstalledPoster) {
-  RecordingPoster poster;
+// Two sessions in one process each reach their own operator: nothing is shared.
+TEST(SessionOperator, EachSessionPostsAndShowsThroughTheOperatorItWasHanded) {
+  RecordingSender sender;
+  FrameReceiver receiver;
+  RecordingPoster windows;
   RecordingPresenter boxes;
-  SetNotificationPoster(&poster);
-  ProcessSession().DispatchReply(Reply(0x13, {2}));
-  EXPECT_EQ(ProcessSettings().canRateCode.load(), 2);
-  ASSERT_EQ(poster.All().size(), 1u);
-  EXPECT_EQ(poster.All()[0].notification.message, 0x466u);
-  SetNotificationPoster(nullptr);  // no poster: no window
-  ProcessSession().DispatchReply(Reply(0x13, {3}));
-  ASSERT_EQ(boxes.Shown().size(), 1u);
-  EXPECT_EQ(boxes.Shown()[0].text, "找不到CVarnelDlg对象");
-  StopCardPoll();  // nothing running: nothing happens
-  EXPECT_FALSE(IsCardPollRunning());
+  RecordingPoster otherWindows;
+  otherWindows.SetWindows({});
+  RecordingPresenter otherBoxes;
+  DeviceSession session{sender, receiver, {}, Operator{boxes, windows}};
+  DeviceSession other{sender, receiver, {}, Operator{otherBoxes, otherWindows}};
+  session.DispatchReply(Reply(0x13, {2}));
+  EXPECT_EQ(session.Settings().canRateCode.load(), 2);
+  ASSERT_EQ(windows.All().size(), 1u);
+  EXPECT_EQ(windows.All()[0].notification.message, 0x466u);
+  EXPECT_TRUE(otherBoxes.Shown().empty());
+  other.DispatchReply(Reply(0x13, {3}));  // its operator has no main window
+  EXPECT_EQ(windows.All().size(), 1u);
+  EXPECT_TRUE(boxes.Shown().empty());
+  ASSERT_EQ(otherBoxes.Shown().size(), 1u);
+  EXPECT_EQ(otherBoxes.Shown()[0].text, "找不到CVarnelDlg对象");
+  EXPECT_EQ(session.Settings().canRateCode.load(), 2);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/TrafficDump.h"
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 #include "protocol/DeviceSession.h"
 #include "tests/support/SimProcess.h"
 
@@ -103,8 +103,6 @@ class CountingPoster final : public NotificationPoster {
 // Any box would block nothing here, but none is expected: count them.
 class CountingPresenter final : public MessagePresenter {
  public:
-  CountingPresenter() { SetMessagePresenter(this); }
-  ~CountingPresenter() override { SetMessagePresenter(nullptr); }
   MessageAnswer Show(const std::string&, const std::string&, MessageButtons, MessageOwner) override {
     shown.fetch_add(1);
     return MessageAnswer::Ok;
@@ -185,7 +183,7 @@ class Soak : public ::testing::Test {
     const fs::path received = dir_ / "received.bin";
     fs::remove(received);
 
-    ASSERT_EQ(session.StartFirmwareDownload(file), FirmwareLoadResult::Ok);
+    ASSERT_EQ(session.Firmware().StartFirmwareDownload(file), FirmwareLoadResult::Ok);
     auto signature = [&] {
       const FirmwareTransferState s = session.Firmware().State();
       return std::tuple(s.Active(), s.stage, s.chunkIndex);
@@ -203,7 +201,7 @@ class Soak : public ::testing::Test {
       }
     }
     if (std::get<0>(last)) {
-      session.AbandonFirmwareTransfer();
+      session.Firmware().AbandonFirmwareTransfer();
       ++tally.abandoned;
     } else {
       ++tally.completed;
@@ -216,10 +214,11 @@ class Soak : public ::testing::Test {
   fs::path dir_;
   std::unique_ptr<SimProcess> sim;
   FrameReceiver receiver;
-  DeviceLink link{receiver};
   CountingPoster poster;
   CountingPresenter boxes;
-  DeviceSession session{link, receiver, [] {}, poster};
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  DeviceSession session{link, receiver, [] {}, op};
 };
 
 std::uint64_t Stat(SimProcess& sim, const char* key) {

@@ -1,12 +1,12 @@
 #pragma once
 // Test seam for message boxes without Qt: records every box and answers it at
-// once (OK, or No to a question), on whatever thread asked. It is the process's
-// presenter for as long as it lives.
+// once (OK, or No to a question), on whatever thread asked. Handed to the code
+// under test as its Operator, with no windows to post to.
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 
 namespace varnel::test {
 
@@ -18,10 +18,17 @@ struct ShownMessage {
   bool operator==(const ShownMessage&) const = default;
 };
 
+// The windows of a program that has none: every post is dropped, as the
+// dialog layer does when no window carries the caption.
+class NoWindows final : public NotificationPoster {
+ public:
+  bool Post(std::string_view, Notification) override { return false; }
+  bool HasWindow(std::string_view) override { return false; }
+};
+
 class MessageRecorder final : public MessagePresenter {
  public:
-  MessageRecorder() { SetMessagePresenter(this); }
-  ~MessageRecorder() override { SetMessagePresenter(nullptr); }
+  MessageRecorder() = default;
   MessageRecorder(const MessageRecorder&) = delete;
   MessageRecorder& operator=(const MessageRecorder&) = delete;
 
@@ -45,8 +52,11 @@ class MessageRecorder final : public MessagePresenter {
     std::lock_guard lock(mutex_);
     shown_.clear();
   }
+  // These boxes, and no windows.
+  Operator AsOperator() { return Operator{*this, noWindows_}; }
 
  private:
+  NoWindows noWindows_;
   mutable std::mutex mutex_;
   std::vector<ShownMessage> shown_;  // guarded by mutex_
 };

@@ -3,22 +3,19 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/MessageBox.h"
 #include "ui/framework/Dialog.h"
 
 namespace varnel::test {
 
 UiHarness::UiHarness()
-    : session(link, receiver, [this] { link.StartReader(); }, poster),
-      services{link, session, windows, ledger, [this] { return ports; }} {
+    : session(link, receiver, [this] { link.StartReader(); }, op),
+      services{link, session, windows, op, ledger, [this] { return ports; }} {
   receiver.SetDumpEnabled(false);
-  SetMessagePresenter(&boxes);
 }
 
 UiHarness::~UiHarness() {
   session.Shutdown();
   link.Stop();
-  SetMessagePresenter(nullptr);
   // Notifications still queued for windows of this test go with them.
   QCoreApplication::removePostedEvents(nullptr, NotificationEvent::EventType());
 }

@@ -23,17 +23,18 @@ namespace varnel::test {
 class UiHarness {
  public:
   UiHarness();
-  ~UiHarness();  // stops the session's timers and the link, then uninstalls the box recorder
+  ~UiHarness();  // stops the session's timers and the link
   UiHarness(const UiHarness&) = delete;
   UiHarness& operator=(const UiHarness&) = delete;
 
   FrameReceiver receiver;
-  DeviceLink link{receiver};
   WindowRegistry windows;
   QtNotificationPoster poster{windows};
-  DeviceSession session;
-  RegistrationLedger ledger;
   RecordingPresenter boxes;
+  Operator op{boxes, poster};
+  DeviceLink link{receiver, op};
+  DeviceSession session;
+  RegistrationLedger ledger{op};
   std::vector<std::string> ports;  // what the port enumeration answers
   AppServices services;
 };

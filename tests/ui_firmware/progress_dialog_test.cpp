@@ -63,7 +63,7 @@ TEST_F(ProgressDialog, AtNOfNEveryCloseLetsTheTransferGoOnInsteadOfGivingItUp) {
       [](CProgressDlg& d) { d.close(); },  // the close box
   };
   for (const auto& closeIt : closes) {
-    CProgressDlg dlg(h.windows, Hooks());
+    CProgressDlg dlg(h.windows, h.op, Hooks());
     const bool ok =
         UiScript()
             .When("window findable and transfer started",
@@ -86,7 +86,7 @@ TEST_F(ProgressDialog, AtNOfNEveryCloseLetsTheTransferGoOnInsteadOfGivingItUp) {
 }
 
 TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
-  CProgressDlg dlg(h.windows, Hooks(100));
+  CProgressDlg dlg(h.windows, h.op, Hooks(100));
   int result = 0;
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
@@ -108,7 +108,7 @@ TEST_F(ProgressDialog, DoneShowsTheSuccessMessageAndEndsWithoutAbandoning) {
 }
 
 TEST_F(ProgressDialog, ImageRefusedByTheSensorIsReportedAsAFailure) {
-  CProgressDlg dlg(h.windows, Hooks(100));
+  CProgressDlg dlg(h.windows, h.op, Hooks(100));
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
                             [&] {
@@ -144,7 +144,7 @@ TEST_F(ProgressDialog, EveryRefusalIsWordedLikeTheStatusRepliesAndAnAbandonedTra
 
 TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
   for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
-    CProgressDlg dlg(h.windows, Hooks());
+    CProgressDlg dlg(h.windows, h.op, Hooks());
     int result = 0;
     const bool ok = UiScript()
                         .When("started", [&] { return dlg.IsRunning() && starts > 0; },
@@ -159,7 +159,7 @@ TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
 }
 
 TEST_F(ProgressDialog, StalledTransferSaysSoRecoversWhenTheSensorAnswersAndLetsTheOperatorLeave) {
-  CProgressDlg dlg(h.windows, Hooks());
+  CProgressDlg dlg(h.windows, h.op, Hooks());
   int result = 0;
   const bool ok =
       UiScript()
@@ -195,7 +195,7 @@ TEST_F(ProgressDialog, StalledTransferSaysSoRecoversWhenTheSensorAnswersAndLetsT
 }
 
 TEST_F(ProgressDialog, SpeedLineSaysWhenTheSensorIsSilentAndShowsTheAverageAtNOfN) {
-  CProgressDlg dlg(h.windows, Hooks(248 * 4));
+  CProgressDlg dlg(h.windows, h.op, Hooks(248 * 4));
   int looksAtFull = 0;
   std::string lineAtFull;
   const std::regex average(R"(平均 \d+\.\d KB/s，用时 \d\d:\d\d)");
@@ -234,7 +234,7 @@ TEST_F(ProgressDialog, SpeedLineSaysWhenTheSensorIsSilentAndShowsTheAverageAtNOf
 }
 
 TEST_F(ProgressDialog, SpeedLineShowsAPlaceholderThenFiguresAtMostOnceASecond) {
-  CProgressDlg dlg(h.windows, Hooks(2000));
+  CProgressDlg dlg(h.windows, h.op, Hooks(2000));
   ProgressRecorder seen;
   seen.Attach(dlg);
   auto lastPost = std::chrono::steady_clock::now();
@@ -273,7 +273,7 @@ TEST_F(ProgressDialog, SpeedLineShowsAPlaceholderThenFiguresAtMostOnceASecond) {
 
 TEST_F(ProgressDialog, RefusedStartEndsTheRunAtOnce) {
   startAnswer = FirmwareLoadResult::Empty;
-  CProgressDlg dlg(h.windows, Hooks());
+  CProgressDlg dlg(h.windows, h.op, Hooks());
   EXPECT_FALSE(dlg.StartResult().has_value());
   EXPECT_EQ(dlg.RunModal(), kIdCancel);
   EXPECT_EQ(dlg.StartResult(), FirmwareLoadResult::Empty);
@@ -284,7 +284,7 @@ TEST_F(ProgressDialog, RefusedStartEndsTheRunAtOnce) {
 TEST_F(ProgressDialog, UnknownParameterAndMissingControlsAreReported) {
   DialogTemplate withoutCounter = ProgressDialogTemplate();
   ASSERT_TRUE(RemoveControl(withoutCounter, test::kCounterId));
-  CProgressDlg dlg(h.windows, Hooks(), withoutCounter);
+  CProgressDlg dlg(h.windows, h.op, Hooks(), withoutCounter);
   dlg.OnProgress(0, 3);
   dlg.OnProgress(1, 0);
   dlg.OnProgress(7, 0);
@@ -306,7 +306,7 @@ TEST_F(ProgressDialog, UnknownParameterAndMissingControlsAreReported) {
 TEST_F(ProgressDialog, MissingBarKeepsTheWindowOpenOnCancel) {
   DialogTemplate withoutBar = ProgressDialogTemplate();
   ASSERT_TRUE(RemoveControl(withoutBar, test::kBarId));
-  CProgressDlg dlg(h.windows, Hooks(), withoutBar);
+  CProgressDlg dlg(h.windows, h.op, Hooks(), withoutBar);
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
                             [&] {

@@ -12,6 +12,7 @@
 #include "protocol/FirmwareTransfer.h"
 #include "ui/ProgressDlg.h"
 #include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/RecordingPresenter.h"
 #include "ui/framework/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
 
@@ -28,10 +29,11 @@ int main(int argc, char** argv) {
   const int chunks = static_cast<int>(OtaChunkCount(kImageSize));
   WindowRegistry windows;
   QtNotificationPoster poster(windows);
+  RecordingPresenter boxes;  // the finished transfer's box would wait for a click
   FirmwareDownloadHooks hooks;
   hooks.imageSize = kImageSize;
   hooks.start = [] { return FirmwareLoadResult::Ok; };
-  CProgressDlg dialog(windows, hooks);
+  CProgressDlg dialog(windows, Operator{boxes, poster}, hooks);
 
   int result = 1;
   int sent = -1;  // -1: the total is still to be announced

@@ -17,6 +17,7 @@
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
 #include "ui/framework/RecordingPresenter.h"
+#include "ui/framework/WindowNotifications.h"
 
 using namespace varnel;
 using namespace std::chrono_literals;
@@ -26,24 +27,17 @@ namespace {
 // The test executable's own name, which boxes without a caption carry.
 constexpr const char* kExecutableName = "ui_framework_tests";
 
-// Installs a presenter for one test and restores the default afterwards.
-struct PresenterScope {
-  explicit PresenterScope(MessagePresenter* p) { SetMessagePresenter(p); }
-  ~PresenterScope() { SetMessagePresenter(nullptr); }
-};
-
 TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
   RecordingPresenter recorder;
-  PresenterScope scope(&recorder);
   recorder.QueueAnswer(MessageAnswer::Yes);
 
-  EXPECT_EQ(ShowMessage("串口打开失败"), MessageAnswer::Ok);
+  EXPECT_EQ(recorder.Show("串口打开失败", "", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
   std::thread::id workerId;
   MessageAnswer first{}, second{};
   std::thread worker([&] {
     workerId = std::this_thread::get_id();
-    first = ShowMessage("确定要恢复出厂设置吗？", "警告", MessageButtons::YesNo, MessageOwner::MainWindow);
-    second = ShowMessage("再问一次", "警告", MessageButtons::YesNo, MessageOwner::ActiveDialog);
+    first = recorder.Show("确定要恢复出厂设置吗？", "警告", MessageButtons::YesNo, MessageOwner::MainWindow);
+    second = recorder.Show("再问一次", "警告", MessageButtons::YesNo, MessageOwner::ActiveDialog);
   });
   ASSERT_TRUE(recorder.WaitForCount(3, 5s));
   worker.join();
@@ -65,15 +59,14 @@ TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
   EXPECT_EQ(boxes[2].owner, MessageOwner::ActiveDialog);
 
   recorder.SetDefaultYesNoAnswer(MessageAnswer::Yes);
-  EXPECT_EQ(ShowMessage("q", "", MessageButtons::YesNo), MessageAnswer::Yes);
+  EXPECT_EQ(recorder.Show("q", "", MessageButtons::YesNo, MessageOwner::None), MessageAnswer::Yes);
   // Waiting for more than will come gives up at the deadline.
   EXPECT_FALSE(recorder.WaitForCount(10, 20ms));
 }
 
 TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
   RecordingPresenter recorder;
-  PresenterScope scope(&recorder);
-  QTimer::singleShot(1, [] { ShowMessage("from a timer"); });
+  QTimer::singleShot(1, [&] { recorder.Show("from a timer", "", MessageButtons::Ok, MessageOwner::None); });
   ASSERT_TRUE(recorder.WaitForCount(1, 5s));
   EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"from a timer"});
 }
@@ -81,7 +74,8 @@ TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
 TEST(ApplicationName, IsTheExecutableWithoutExtension) { EXPECT_EQ(ApplicationName(), kExecutableName); }
 
 TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
-  QtMessagePresenter presenter;
+  WindowRegistry windows;
+  QtMessagePresenter presenter(windows, "Varnel");
   QString title, text;
   int buttonCount = 0;
   WhenModal<QMessageBox>([&](QMessageBox* box) {
@@ -105,12 +99,13 @@ TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
 }
 
 TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
-  QtMessagePresenter presenter;
+  WindowRegistry windows;
+  QtMessagePresenter presenter(windows, "Varnel");
   DialogTemplate mainTemplate;
   mainTemplate.caption = "Varnel";
   mainTemplate.width = 100;
   mainTemplate.height = 50;
-  Dialog mainDialog(mainTemplate);
+  Dialog mainDialog(mainTemplate, nullptr, &windows);
   mainDialog.show();
 
   QWidget* parent = nullptr;
@@ -120,10 +115,19 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
   });
   presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
   EXPECT_EQ(parent, &mainDialog);
+  // The main window is the one this presenter was told of, not any window called "Varnel".
+  QtMessagePresenter otherProgram(windows, "其他");
+  parent = &mainDialog;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    parent = box->parentWidget();
+    box->accept();
+  });
+  otherProgram.Show("no main window of its own", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  EXPECT_EQ(parent, nullptr);
 
   DialogTemplate progressTemplate = mainTemplate;
   progressTemplate.caption = "固件下载进度";
-  Dialog progress(progressTemplate, &mainDialog);
+  Dialog progress(progressTemplate, &mainDialog, &windows);
   QWidget* ownerSeen = nullptr;
   QTimer::singleShot(0, [&] {
     WhenModal<QMessageBox>([&](QMessageBox* box) {
@@ -139,7 +143,8 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
 }
 
 TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
-  QtMessagePresenter presenter;
+  WindowRegistry windows;
+  QtMessagePresenter presenter(windows, "Varnel");
   std::atomic<bool> returned{false};
   bool returnedBeforeAnswer = true;
   QString text, title;
@@ -169,7 +174,8 @@ TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
 }
 
 TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
-  auto presenter = std::make_unique<QtMessagePresenter>();
+  WindowRegistry windows;
+  auto presenter = std::make_unique<QtMessagePresenter>(windows, "Varnel");
   // A worker whose box never comes up: the main thread does not process
   // events until after Shutdown, as when it is busy stopping the program.
   std::promise<MessageAnswer> queued;
@@ -200,7 +206,8 @@ TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
 }
 
 TEST(QtMessagePresenter, ShutdownClosesABoxAWorkerIsWaitingFor) {
-  QtMessagePresenter presenter;
+  WindowRegistry windows;
+  QtMessagePresenter presenter(windows, "Varnel");
   std::promise<MessageAnswer> answer;
   // Shutdown comes from inside the box's own modal loop, as an exit would.
   WhenModal<QMessageBox>([&](QMessageBox*) { presenter.Shutdown(); });

@@ -41,8 +41,9 @@ Notification WithText(std::uint32_t message, std::uint32_t wParam, std::string t
 }
 
 TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
-  QtNotificationPoster poster;
-  Dialog dialog(Captioned("Varnel"));
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
+  Dialog dialog(Captioned("Varnel"), nullptr, &windows);
   constexpr int kCount = 2000;
   struct Seen {
     std::uint32_t message;
@@ -87,14 +88,23 @@ TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
 }
 
 TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
-  QtNotificationPoster poster;
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
   const int baseline = NotificationEvent::LiveCount();
   EXPECT_FALSE(poster.HasWindow("Varnel"));
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "lost")));
   EXPECT_EQ(NotificationEvent::LiveCount(), baseline);  // refused, and its text freed
+  {
+    // Windows of another registry (another program's, or another test's) are not found.
+    WindowRegistry elsewhere;
+    Dialog stranger(Captioned("Varnel"), nullptr, &elsewhere);
+    stranger.show();
+    EXPECT_FALSE(poster.HasWindow("Varnel"));
+    EXPECT_TRUE(QtNotificationPoster(elsewhere).HasWindow("Varnel"));
+  }
 
   // A dialog that exists but has not been run or shown is not a window yet.
-  Dialog dialog(Captioned("Varnel"));
+  Dialog dialog(Captioned("Varnel"), nullptr, &windows);
   EXPECT_FALSE(poster.HasWindow("Varnel"));
   dialog.show();
   EXPECT_TRUE(poster.HasWindow("Varnel"));
@@ -107,8 +117,9 @@ TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
 }
 
 TEST(Notifications, ARenamedWindowIsNoLongerFoundByItsOldCaption) {
-  QtNotificationPoster poster;
-  Dialog dialog(Captioned("固件下载进度"));
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
+  Dialog dialog(Captioned("固件下载进度"), nullptr, &windows);
   std::vector<std::uint32_t> got;
   dialog.OnMessage(kProgress, [&](Notification& n) { got.push_back(n.wParam); });
   dialog.show();
@@ -123,9 +134,10 @@ TEST(Notifications, ARenamedWindowIsNoLongerFoundByItsOldCaption) {
 }
 
 TEST(Notifications, TheNewestWindowWithACaptionGetsThePost) {
-  QtNotificationPoster poster;
-  auto older = std::make_unique<Dialog>(Captioned("Varnel"));
-  auto newer = std::make_unique<Dialog>(Captioned("Varnel"));
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
+  auto older = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
+  auto newer = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
   int olderGot = 0, newerGot = 0;
   older->OnMessage(kDeviceInfo, [&](Notification&) { ++olderGot; });
   newer->OnMessage(kDeviceInfo, [&](Notification&) { ++newerGot; });
@@ -141,12 +153,13 @@ TEST(Notifications, TheNewestWindowWithACaptionGetsThePost) {
 }
 
 TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
-  QtNotificationPoster poster;
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
   const int baseline = NotificationEvent::LiveCount();
   int handled = 0;
 
   // The window is destroyed with notifications still queued for it.
-  auto dialog = std::make_unique<Dialog>(Captioned("Varnel"));
+  auto dialog = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
   dialog->OnMessage(kDeviceInfo, [&](Notification&) { ++handled; });
   dialog->show();
   for (int i = 0; i < 3; ++i) {
@@ -159,7 +172,7 @@ TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   EXPECT_EQ(handled, 0);
 
   // The window closes (its modal run ends) before they are delivered.
-  Dialog ended(Captioned("Varnel"));
+  Dialog ended(Captioned("Varnel"), nullptr, &windows);
   ended.OnMessage(kDeviceInfo, [&](Notification&) { ++handled; });
   ended.show();
   ASSERT_TRUE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "late")));
@@ -169,7 +182,7 @@ TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   EXPECT_EQ(handled, 0);
 
   // A message the window has no handler for is dropped with its text.
-  Dialog plain(Captioned("Varnel"));
+  Dialog plain(Captioned("Varnel"), nullptr, &windows);
   plain.show();
   ASSERT_TRUE(poster.Post("Varnel", WithText(0x999, 0, "unknown")));
   ASSERT_TRUE(QTest::qWaitFor([&] { return NotificationEvent::LiveCount() == baseline; }, 5000));
@@ -177,7 +190,8 @@ TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
 }
 
 TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
-  QtNotificationPoster poster;
+  WindowRegistry windows;
+  QtNotificationPoster poster{windows};
   const int baseline = NotificationEvent::LiveCount();
   std::atomic<bool> stop{false};
   std::atomic<int> accepted{0};
@@ -191,7 +205,7 @@ TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   for (int round = 0; round < 200 || (accepted.load() == 0 && std::chrono::steady_clock::now() < deadline);
        ++round) {
-    auto dialog = std::make_unique<Dialog>(Captioned("Varnel"));
+    auto dialog = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
     dialog->OnMessage(kDeviceInfo, [&](Notification& n) { handled += n.text.has_value() ? 1 : 0; });
     dialog->show();
     QApplication::processEvents();

@@ -26,10 +26,15 @@
 #include "ui/VarnelDlg.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/RecordingPresenter.h"
 #include "ui/framework/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
 
 namespace {
+
+// The device-information operations, as the sensor's replies carry them.
+constexpr std::uint32_t kAppend = 0;
+constexpr std::uint32_t kClear = 0xFFFFFFFFu;
 
 using varnel::ControlKind;
 
@@ -85,12 +90,14 @@ void Check(const varnel::DialogTemplate& t) {
 bool CaptureMainState(const QString& base, const char* suffix,
                       const std::function<void(varnel::CVarnelDlg&, varnel::SensorSettings&)>& state) {
   varnel::FrameReceiver receiver;
-  varnel::DeviceLink link{receiver};
   varnel::WindowRegistry registry;
   varnel::QtNotificationPoster poster{registry};
-  varnel::DeviceSession session{link, receiver, {}, poster};
-  varnel::RegistrationLedger ledger;
-  varnel::AppServices services{link, session, registry, ledger, [] { return std::vector<std::string>{}; }};
+  varnel::RecordingPresenter boxes;
+  const varnel::Operator op{boxes, poster};
+  varnel::DeviceLink link{receiver, op};
+  varnel::DeviceSession session{link, receiver, {}, op};
+  varnel::RegistrationLedger ledger{op};
+  varnel::AppServices services{link, session, registry, op, ledger, [] { return std::vector<std::string>{}; }};
   varnel::CVarnelDlg dlg(services);
   dlg.FillSettingLists();
   dlg.Control(varnel::main_ids::ProductionRegister)->Show(false);  // as the running program hides it
@@ -113,15 +120,15 @@ bool CaptureMainStates(const QString& base) {
   using varnel::CVarnelDlg;
   using varnel::SensorSettings;
   auto identity = [](CVarnelDlg& dlg, const char* serial) {
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_CLEAR, std::nullopt);
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatFirmwareVersionLine(1, 2, 3));
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatHardwareVersionLine(4, 5, 6));
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, varnel::FormatSerialNumberLine(24, 3, varnel::Utf8ToCodePage(serial)));
+    dlg.OnDeviceInfo(kClear, std::nullopt);
+    dlg.OnDeviceInfo(kAppend, varnel::FormatFirmwareVersionLine(1, 2, 3));
+    dlg.OnDeviceInfo(kAppend, varnel::FormatHardwareVersionLine(4, 5, 6));
+    dlg.OnDeviceInfo(kAppend, varnel::FormatSerialNumberLine(24, 3, varnel::Utf8ToCodePage(serial)));
   };
   bool ok = CaptureMainState(base, "disconnected", [&](CVarnelDlg& dlg, SensorSettings&) {
     identity(dlg, "A17");
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_CLEAR, std::nullopt);
-    dlg.OnDeviceInfo(varnel::DEVICE_INFO_APPEND, std::string(varnel::kDisconnectedText));
+    dlg.OnDeviceInfo(kClear, std::nullopt);
+    dlg.OnDeviceInfo(kAppend, std::string(varnel::kDisconnectedText));
   });
   ok &= CaptureMainState(base, "sn8", [&](CVarnelDlg& dlg, SensorSettings& s) {
     identity(dlg, "WWWWWWWW");

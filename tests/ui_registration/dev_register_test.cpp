@@ -93,9 +93,9 @@ class DevRegisterTest : public RegistrationFolderTest {
   UiHarness harness;
   RecordingSender sender;
   FrameReceiver receiver;
-  DeviceSession session{sender, receiver, [] {}, harness.poster};
+  DeviceSession session{sender, receiver, [] {}, harness.op};
   std::function<std::time_t()> clock = [] { return Utc(2019, 7, 5, 9, 30, 12); };
-  AppServices services{harness.link, session, harness.windows, harness.ledger,
+  AppServices services{harness.link, session, harness.windows, harness.op, harness.ledger,
                        [] { return std::vector<std::string>{}; }, [this] { return clock(); }};
 };
 
@@ -337,8 +337,8 @@ TEST_F(DevRegisterTest, LedgerKeptByAnotherStationRegistersNothingUntilItIsFree)
   WriteLedger(ledger);
   std::optional<LockFile> other = LockFile::Acquire(LedgerPath().string() + ".lock", std::chrono::milliseconds(0));
   ASSERT_EQ(other->Status(), LockFile::State::Held);
-  RegistrationLedger patientLedger(std::chrono::milliseconds(50));
-  AppServices shared{harness.link, session, harness.windows, patientLedger,
+  RegistrationLedger patientLedger(harness.op, std::chrono::milliseconds(50));
+  AppServices shared{harness.link, session, harness.windows, harness.op, patientLedger,
                      [] { return std::vector<std::string>{}; }, [this] { return clock(); }};
   CDevRegister dialog(shared);
   bool stillOpen = false;

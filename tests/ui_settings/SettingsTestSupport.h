@@ -43,8 +43,8 @@ struct RecordedDialog {
 
   UiHarness h;
   WireRecorder wire;
-  DeviceSession session{wire, h.receiver, {}, h.poster};
-  AppServices services{h.link, session, h.windows, h.ledger, [] { return std::vector<std::string>{}; }};
+  DeviceSession session{wire, h.receiver, {}, h.op};
+  AppServices services{h.link, session, h.windows, h.op, h.ledger, [] { return std::vector<std::string>{}; }};
   CVarnelDlg dlg;
 };
 

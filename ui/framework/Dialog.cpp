@@ -47,7 +47,7 @@ void ApplyLineEditFlags(QLineEdit* edit, std::uint32_t flags) {
 
 Dialog::Dialog(const DialogTemplate& dialogTemplate, QWidget* parent, WindowRegistry* registry)
     : QDialog(parent),
-      registry_(registry ? *registry : WindowRegistry::Process()) {
+      registry_(registry) {
   setWindowFlags(WindowFlagsFor(dialogTemplate.flags));
   setWindowTitle(QString::fromStdString(dialogTemplate.caption));
   setWindowIcon(ApplicationIcon());
@@ -277,13 +277,14 @@ std::string Dialog::Caption() const { return windowTitle().toStdString(); }
 void Dialog::SetCaption(const std::string& utf8) { setWindowTitle(QString::fromStdString(utf8)); }
 
 void Dialog::RegisterWindow() {
-  registry_.Register(this, Caption());
+  if (!registry_) return;
+  registry_->Register(this, Caption());
   registered_ = true;
 }
 
 void Dialog::UnregisterWindow() {
   if (!registered_) return;
-  registry_.Unregister(this);
+  registry_->Unregister(this);
   registered_ = false;
 }
 
@@ -328,7 +329,7 @@ void Dialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void Dialog::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::WindowTitleChange && registered_) registry_.Register(this, Caption());
+  if (event->type() == QEvent::WindowTitleChange && registered_) registry_->Register(this, Caption());
   QDialog::changeEvent(event);
 }
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/Notifications.h"
+#include "platform/Operator.h"
 #include "ui/framework/DialogControl.h"
 #include "ui/framework/DialogTemplate.h"
 
@@ -39,7 +39,7 @@ class Dialog : public QDialog {
   using MessageHandler = std::function<void(Notification&)>;
 
   // registry: where the dialog is found by its caption while its window
-  // exists (during a modal run, or while shown).
+  // exists (during a modal run, or while shown); none: nobody finds it.
   explicit Dialog(const DialogTemplate& dialogTemplate, QWidget* parent = nullptr,
                   WindowRegistry* registry = nullptr);
   ~Dialog() override;
@@ -100,7 +100,7 @@ class Dialog : public QDialog {
   void KillAllTimers();
 
   BaseUnits units_;
-  WindowRegistry& registry_;                              // outlives the dialog
+  WindowRegistry* registry_;                              // outlives the dialog; may be null
   std::vector<std::unique_ptr<DialogControl>> controls_;  // template order
   std::map<std::pair<int, Notify>, Handler> handlers_;
   std::map<std::uint32_t, MessageHandler> messageHandlers_;

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <future>
 
-#include "protocol/Notifications.h"
 #include "ui/framework/WindowNotifications.h"
 
 namespace varnel {
@@ -81,8 +80,8 @@ bool InstallChineseTranslations(QApplication& app) {
   return loaded;
 }
 
-QtMessagePresenter::QtMessagePresenter(WindowRegistry* registry)
-    : registry_(registry ? *registry : WindowRegistry::Process()), context_(new QObject) {}
+QtMessagePresenter::QtMessagePresenter(WindowRegistry& registry, std::string mainWindowCaption)
+    : registry_(registry), mainWindowCaption_(std::move(mainWindowCaption)), context_(new QObject) {}
 
 QtMessagePresenter::~QtMessagePresenter() {
   Shutdown();
@@ -163,7 +162,7 @@ MessageAnswer QtMessagePresenter::ShowNow(const std::string& text, const std::st
                                           MessageButtons buttons, MessageOwner owner) {
   QWidget* parent = nullptr;
   if (owner == MessageOwner::MainWindow) {
-    parent = qobject_cast<QWidget*>(registry_.Find(kMainDialogCaption));
+    parent = qobject_cast<QWidget*>(registry_.Find(mainWindowCaption_));
   } else if (owner == MessageOwner::ActiveDialog) {
     parent = QApplication::activeModalWidget();
     if (!parent) parent = QApplication::activeWindow();

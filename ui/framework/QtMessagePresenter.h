@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 
 class QApplication;
 class QObject;
@@ -34,12 +34,13 @@ bool InstallChineseTranslations(QApplication& app);
 // and answers later requests the same way without showing them, so a waiting
 // thread can never hold up the end of the program.
 //
-// Construct and destroy it on the main thread; uninstall it
-// (SetMessagePresenter(nullptr)) before destroying it.
+// Construct and destroy it on the main thread, after every thread that may
+// ask it for a box has been joined.
 class QtMessagePresenter final : public MessagePresenter {
  public:
-  // registry: where the main window is looked up by its caption.
-  explicit QtMessagePresenter(WindowRegistry* registry = nullptr);
+  // registry: where the main window (MessageOwner::MainWindow) is looked up,
+  // by mainWindowCaption.
+  QtMessagePresenter(WindowRegistry& registry, std::string mainWindowCaption);
   ~QtMessagePresenter() override;
   QtMessagePresenter(const QtMessagePresenter&) = delete;
   QtMessagePresenter& operator=(const QtMessagePresenter&) = delete;
@@ -57,6 +58,7 @@ class QtMessagePresenter final : public MessagePresenter {
                         MessageOwner owner);
 
   WindowRegistry& registry_;  // outlives the presenter
+  const std::string mainWindowCaption_;
   QObject* context_;          // main thread; the queued calls run on it
   std::mutex mutex_;          // guards shutdown_, pending_ and every Request::answered
   bool shutdown_ = false;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/MessageBox.h"
+#include "platform/Operator.h"
 
 namespace varnel {
 

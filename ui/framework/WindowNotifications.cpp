@@ -68,11 +68,6 @@ bool WindowRegistry::PostTo(std::string_view caption, std::unique_ptr<QEvent> ev
   return true;
 }
 
-WindowRegistry& WindowRegistry::Process() {
-  static WindowRegistry registry;
-  return registry;
-}
-
 QtNotificationPoster::QtNotificationPoster(WindowRegistry& registry) : registry_(registry) {}
 
 bool QtNotificationPoster::Post(std::string_view windowCaption, Notification notification) {

@@ -1,7 +1,7 @@
 #pragma once
 // Notifications to top-level windows found by their exact caption: the
 // registry of captions, the event that carries a notification, and the
-// poster that the protocol layer is given.
+// poster the program hands on with its message boxes.
 #include <QEvent>
 #include <memory>
 #include <mutex>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/Notifications.h"
+#include "platform/Operator.h"
 
 class QObject;
 
@@ -56,9 +56,6 @@ class WindowRegistry {
   // carry it); answers false and destroys the event when there is none.
   bool PostTo(std::string_view caption, std::unique_ptr<QEvent> event);
 
-  // The registry the dialogs of this process register with.
-  static WindowRegistry& Process();
-
  private:
   QObject* FindLocked(std::string_view caption) const;
 
@@ -70,7 +67,7 @@ class WindowRegistry {
 // on the main thread in posting order.
 class QtNotificationPoster final : public NotificationPoster {
  public:
-  explicit QtNotificationPoster(WindowRegistry& registry = WindowRegistry::Process());
+  explicit QtNotificationPoster(WindowRegistry& registry);
   bool Post(std::string_view windowCaption, Notification notification) override;
   bool HasWindow(std::string_view windowCaption) override;
 
