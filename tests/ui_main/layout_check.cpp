@@ -26,7 +26,7 @@
 #include "ui/VarnelDlg.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
-#include "ui/framework/Screenshot.h"
+#include "tests/support/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
 
 namespace {
