@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <future>
