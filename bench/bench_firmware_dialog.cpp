@@ -36,7 +36,7 @@
 #include "ui/DialogTemplates.h"
 #include "ui/ProgressDlg.h"
 #include "ui/VarnelDlg.h"
-#include "ui/framework/RecordingPresenter.h"
+#include "tests/support/RecordingPresenter.h"
 #include "ui/framework/WindowNotifications.h"
 
 namespace {
@@ -82,12 +82,6 @@ Rig* gRig = nullptr;
 CVarnelDlg* gMain = nullptr;
 std::string gImagePath;
 std::vector<std::uint8_t> gImage;
-
-std::uint64_t RequestCount(const std::string& code) {
-  const std::string codes = gRig->sim.Stats()["codes"];
-  const auto at = codes.find(code + ":");
-  return at == std::string::npos ? 0 : std::stoull(codes.substr(at + code.size() + 1));
-}
 
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -181,7 +175,7 @@ int main(int argc, char** argv) {
         phase = 1;
         connect->OnConnect();
       }
-    } else if (phase == 1 && dlg.Watch().IdentityRequeried() && RequestCount("30") >= 2) {
+    } else if (phase == 1 && dlg.Watch().IdentityRequeried() && gRig->sim.RequestsOf(0x30) >= 2) {
       driver.stop();
       gMain = &dlg;
       benchmark::RunSpecifiedBenchmarks();

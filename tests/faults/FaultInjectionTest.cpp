@@ -18,21 +18,12 @@
 #include "tests/protocol/Recorders.h"
 #include "tests/protocol/SimPtyHarness.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/Wait.h"
 
 namespace varnel::test {
 namespace {
 
 using std::chrono::steady_clock;
-
-template <class Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds within) {
-  const auto deadline = steady_clock::now() + within;
-  while (!pred()) {
-    if (steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);  // polling interval of the condition
-  }
-  return true;
-}
 
 struct FaultCase {
   std::string name;
@@ -135,7 +126,7 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase> {
   void ExpectNothingWrong() {
     for (const std::string& w : poster.Wrong()) ADD_FAILURE() << "shown: " << w;
     EXPECT_EQ(badNextQuery_.load(), 0);
-    EXPECT_TRUE(boxes.Shown().empty()) << "a message box appeared";
+    EXPECT_TRUE(boxes.Boxes().empty()) << "a message box appeared";
   }
 
   void ExpectEverySettingTrue() {
@@ -306,7 +297,7 @@ TEST_P(SlowSensorCardPoll, AtMostTwoReadsOutAndTheCardStillShows) {
 
   EXPECT_TRUE(shown) << cards() << " readings";
   EXPECT_LE(wire.MostOutstanding(), 2);
-  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, SlowSensorCardPoll, ::testing::Values(1100, 2500),

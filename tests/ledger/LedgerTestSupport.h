@@ -81,9 +81,9 @@ class LedgerTest : public ::testing::Test {
 
   // Expects exactly one warning box with text since the last check, and forgets it.
   void ExpectWarning(const std::string& text) {
-    const std::vector<ShownMessage> all = messages_.Shown();
+    const std::vector<RecordedBox> all = messages_.Boxes();
     ASSERT_EQ(all.size(), 1u) << "expected the single warning " << text;
-    const ShownMessage& shown = all.front();
+    const RecordedBox& shown = all.front();
     EXPECT_EQ(shown.text, text);
     EXPECT_EQ(shown.caption, "警告");
     EXPECT_EQ(shown.buttons, MessageButtons::Ok);
@@ -92,7 +92,7 @@ class LedgerTest : public ::testing::Test {
   }
 
   void ExpectNoMessage() {
-    for (const ShownMessage& shown : messages_.Shown()) ADD_FAILURE() << "unexpected message " << shown.text;
+    for (const RecordedBox& shown : messages_.Boxes()) ADD_FAILURE() << "unexpected message " << shown.text;
     messages_.Clear();
   }
 

@@ -64,7 +64,7 @@ int RegisterAll(const std::vector<std::string>& serials, const fs::path& refused
     }
     ledger.AddRecord(lock, serial, kStamp);
   }
-  return static_cast<int>(std::min<std::size_t>(messages.Shown().size(), 99));
+  return static_cast<int>(std::min<std::size_t>(messages.Boxes().size(), 99));
 }
 
 std::multiset<std::string> Lines(const fs::path& file) {

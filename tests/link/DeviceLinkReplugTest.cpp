@@ -22,6 +22,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TrafficCapture.h"
+#include "tests/support/Wait.h"
 
 namespace varnel {
 namespace {
@@ -34,17 +35,7 @@ using test::FrameLog;
 using test::SeenFrame;
 using test::SimProcess;
 using test::WireFrame;
-
-
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds within) {
-  const auto deadline = Clock::now() + within;
-  while (!pred()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);  // polling interval of a condition with a deadline
-  }
-  return true;
-}
+using test::WaitUntil;
 
 // A symbolic link that names "the port", re-pointed as a device comes and goes,
 // the way a udev name follows a USB adapter.
@@ -144,7 +135,7 @@ TEST_F(LinkReplugTest, ReopensTheSameNameDropsTheHalfFrameAndSaysSoOnce) {
   PtyPair stranger;
   ASSERT_TRUE(stranger.ok());
   EXPECT_FALSE(link.OpenPort(stranger.path(), 115200));  // its own box and stderr line
-  EXPECT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Boxes().size(), 1u);
   // Let several reopen attempts fail against the dead device (a stretch of
   // time is what is being tested here, not a wait for an event).
   std::this_thread::sleep_for(4 * DeviceLink::kReopenInterval);
@@ -177,7 +168,7 @@ TEST_F(LinkReplugTest, ReopensTheSameNameDropsTheHalfFrameAndSaysSoOnce) {
   EXPECT_NE(err.find(back), std::string::npos) << err;
   EXPECT_EQ(err.find(lost), err.rfind(lost)) << "one line per attempt:\n" << err;
   EXPECT_EQ(err.find(back), err.rfind(back)) << err;
-  EXPECT_EQ(boxes.Shown().size(), 1u) << "a box for the lost port";
+  EXPECT_EQ(boxes.Boxes().size(), 1u) << "a box for the lost port";
   link.Stop();  // before the ptys go, or their hang-up is reported once more
 }
 
@@ -207,7 +198,7 @@ TEST_F(LinkReplugTest, StopWhileThePortIsGoneReturnsPromptly) {
   PtyPair next;
   ASSERT_TRUE(next.ok());
   EXPECT_TRUE(link.OpenPort(next.path(), 115200));
-  EXPECT_EQ(boxes.Shown().size(), 0u);
+  EXPECT_EQ(boxes.Boxes().size(), 0u);
 }
 
 TEST_F(LinkReplugTest, ReaderStartedBeforeAnyPortPicksUpTheOpenedOne) {
@@ -274,7 +265,7 @@ TEST_F(LinkReplugTest, SimulatorUnplugCostsNoProcessorTimeAndReplugResumesTheExc
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("varnel: lost the port " + sim.LinkPath()), std::string::npos) << err;
   EXPECT_NE(err.find("varnel: the port " + sim.LinkPath() + " is back"), std::string::npos) << err;
-  EXPECT_EQ(boxes.Shown().size(), 0u);
+  EXPECT_EQ(boxes.Boxes().size(), 0u);
   link.Stop();  // before the simulator goes, or its hang-up is reported once more
 }
 

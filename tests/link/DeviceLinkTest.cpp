@@ -27,11 +27,7 @@ using test::FrameLog;
 using test::SeenFrame;
 using test::WireFrame;
 
-
-
-using test::ShownMessage;
-
-const ShownMessage kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
+const BoxSeen kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
 
 class DeviceLinkTest : public ::testing::Test {
  protected:
@@ -68,7 +64,7 @@ const std::string kKeepAliveDump =
 TEST_F(DeviceLinkTest, SentFrameArrivesWholeAfterItsDump) {
   ASSERT_TRUE(link.OpenPort(pty.path(), 115200));
   EXPECT_TRUE(link.IsOpen());
-  EXPECT_TRUE(presenter.Shown().empty());
+  EXPECT_TRUE(presenter.Boxes().empty());
 
   LinkFrame keepAlive = MakeRequest(0x7F, {0x01});
   link.SendData(keepAlive);
@@ -107,12 +103,12 @@ TEST_F(DeviceLinkTest, MissingPortFailsWithTheMessageAndALaterValidOneOpens) {
   EXPECT_FALSE(link.OpenPort("/dev/varnel-no-such-port", 115200));
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err, "varnel: cannot open /dev/varnel-no-such-port: No such file or directory (absent)\n");
-  EXPECT_EQ(presenter.Shown(), std::vector<ShownMessage>{kOpenFailed});
+  EXPECT_EQ(Seen(presenter.Boxes()), std::vector<BoxSeen>{kOpenFailed});
   EXPECT_FALSE(link.IsOpen());
 
   EXPECT_TRUE(link.OpenPort(pty.path(), 115200));
   EXPECT_TRUE(link.IsOpen());
-  EXPECT_EQ(presenter.Shown().size(), 1u);
+  EXPECT_EQ(presenter.Boxes().size(), 1u);
 }
 
 TEST_F(DeviceLinkTest, SecondOpenWhileAPortIsOpenFailsAndLeavesItWorking) {
@@ -122,7 +118,7 @@ TEST_F(DeviceLinkTest, SecondOpenWhileAPortIsOpenFailsAndLeavesItWorking) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(link.OpenPort(other.path(), 115200));
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(presenter.Shown(), std::vector<ShownMessage>{kOpenFailed});
+  EXPECT_EQ(Seen(presenter.Boxes()), std::vector<BoxSeen>{kOpenFailed});
 
   LinkFrame identity = MakeRequest(0x01);
   link.SendData(identity);
@@ -137,7 +133,7 @@ TEST_F(DeviceLinkTest, PortHeldByAnotherLinkIsRefused) {
   EXPECT_FALSE(link.OpenPort(pty.path(), 115200));
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("busy: another program holds the port"), std::string::npos) << err;
-  EXPECT_EQ(presenter.Shown(), std::vector<ShownMessage>{kOpenFailed});
+  EXPECT_EQ(Seen(presenter.Boxes()), std::vector<BoxSeen>{kOpenFailed});
   EXPECT_FALSE(link.IsOpen());
 }
 

@@ -17,9 +17,8 @@
 namespace varnel {
 namespace {
 
-using test::ShownMessage;
 
-const ShownMessage kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
+const BoxSeen kOpenFailed{"打开串口失败！", "错误", MessageButtons::Ok, MessageOwner::None};
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 bool EndsWith(const std::string& s, const std::string& suffix) {
@@ -51,7 +50,7 @@ TEST_F(DeviceLinkWin32, MissingPortShowsTheMessageAndALaterAttemptIsTriedAgain) 
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(StartsWith(err, "varnel: cannot open COM250: ")) << err;
   EXPECT_TRUE(EndsWith(err, " (absent)\n")) << err;
-  EXPECT_EQ(presenter.Shown(), std::vector<ShownMessage>{kOpenFailed});
+  EXPECT_EQ(Seen(presenter.Boxes()), std::vector<BoxSeen>{kOpenFailed});
   EXPECT_FALSE(link.IsOpen());
   EXPECT_FALSE(link.ConfigurePort(115200));
 
@@ -61,7 +60,7 @@ TEST_F(DeviceLinkWin32, MissingPortShowsTheMessageAndALaterAttemptIsTriedAgain) 
   err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(StartsWith(err, "varnel: cannot open COM251: ")) << err;
   EXPECT_TRUE(EndsWith(err, " (absent)\n")) << err;
-  EXPECT_EQ(presenter.Shown(), (std::vector<ShownMessage>{kOpenFailed, kOpenFailed}));
+  EXPECT_EQ(Seen(presenter.Boxes()), (std::vector<BoxSeen>{kOpenFailed, kOpenFailed}));
 }
 
 TEST_F(DeviceLinkWin32, SendDataWithoutAPortStillDumpsAndWritesNothing) {

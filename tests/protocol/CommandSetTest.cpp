@@ -201,7 +201,7 @@ TEST_F(ReplyHandlers, ShortPayloadsAreIgnored) {
   Run(OnCanRateReply, Reply(0x13, {}));
   Run(OnCardReply, Reply(0x30, {1, 2, 3, 4}));
   EXPECT_TRUE(poster.All().empty());
-  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_TRUE(boxes.Boxes().empty());
   EXPECT_EQ(settings.serialNodeAddress.load(), 0);
   EXPECT_EQ(settings.serialBaudCode.load(), 0);
   EXPECT_EQ(settings.canNodeId.load(), 0u);
@@ -218,7 +218,7 @@ TEST_F(ReplyHandlers, NoMainDialogShowsOneMessagePerNotification) {
   Run(OnCanIdReply, Reply(0x12, {0, 1, 0, 0, 0}));
   Run(OnCardReply, Reply(0x30, {1, 1, 0, 0, 0}));
   EXPECT_TRUE(poster.All().empty());
-  const auto shown = boxes.Shown();
+  const auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 7u);
   for (const Shown& s : shown) {
     EXPECT_EQ(s.text, "找不到CVarnelDlg对象");

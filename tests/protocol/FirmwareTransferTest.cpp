@@ -150,7 +150,7 @@ TEST_F(Firmware, ImagesOfEverySizeClass) {
     EXPECT_EQ(transfer.State().stage, OtaStage::Idle);
     EXPECT_FALSE(transfer.State().Active());
   }
-  EXPECT_THAT(boxes.Shown(), IsEmpty());
+  EXPECT_THAT(boxes.Boxes(), IsEmpty());
 }
 
 TEST_F(Firmware, AbcFromAFileGivesTheExactFrames) {
@@ -432,7 +432,7 @@ TEST_F(Firmware, NoProgressWindowTheExchangeGoesOn) {
   ASSERT_EQ(transfer.StartFirmwareDownload(Pattern(600)), FirmwareLoadResult::Ok);
   RunToEnd();
   EXPECT_EQ(Chunks().size(), 3u);
-  const auto shown = boxes.Shown();
+  const auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 5u);  // total, three steps, done
   for (const Shown& s : shown) {
     EXPECT_EQ(s.text, "找不到CProgressDlg对象");

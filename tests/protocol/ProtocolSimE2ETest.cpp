@@ -12,22 +12,12 @@
 #include "protocol/DeviceSession.h"
 #include "tests/protocol/Recorders.h"
 #include "tests/protocol/SimPtyHarness.h"
+#include "tests/support/Wait.h"
 
 namespace varnel::test {
 namespace {
 
 using ::testing::ElementsAreArray;
-
-// Polls a condition until it holds or the deadline passes.
-template <class Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 class ProtocolOverPty : public ::testing::Test {
  protected:
@@ -108,7 +98,7 @@ TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {
   };
   EXPECT_THAT(lines, ElementsAreArray({with(fw, " : V1.0.12\r\n"), with(hw, " : V2.1.0\r\n"),
                                        with(sn, " S/N : 19-07-E2E42\r\n")}));
-  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
@@ -137,7 +127,7 @@ TEST_F(ProtocolOverPty, FirmwareImageArrivesIntact) {
   }
   EXPECT_EQ(total, 265);  // 65536 bytes in 248-byte chunks
   EXPECT_EQ(steps, 265);
-  EXPECT_TRUE(boxes.Shown().empty());  // every status was 0 ("设置成功" boxes are not shown for firmware steps)
+  EXPECT_TRUE(boxes.Boxes().empty());  // every status was 0 ("设置成功" boxes are not shown for firmware steps)
 }
 
 }  // namespace

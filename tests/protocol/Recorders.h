@@ -74,7 +74,7 @@ class RecordingPoster final : public NotificationPoster {
   std::vector<Posted> posted_;     // guarded by mutex_
 };
 
-using Shown = ShownMessage;
+using Shown = RecordedBox;
 
 using RecordingPresenter = MessageRecorder;
 

@@ -64,7 +64,7 @@ TEST_F(Sequencer, EachChainReplyRunsItsHandlerAndSendsTheNextQuery) {
   EXPECT_EQ(session.Settings().serialBaudCode.load(), 4);
   EXPECT_EQ(session.Settings().canNodeId.load(), 0x7F0u);
   EXPECT_EQ(session.Settings().canRateCode.load(), 5);
-  EXPECT_THAT(boxes.Shown(), IsEmpty());
+  EXPECT_THAT(boxes.Boxes(), IsEmpty());
 }
 
 TEST_F(Sequencer, FirmwareReplyChainsToTheIdentityQueryAfterAnUnknownReply) {
@@ -136,14 +136,14 @@ TEST_F(Sequencer, StatusRepliesShowTheirText) {
       {0, "设置成功"}, {1, "无效指令"}, {2, "内部错误"}, {3, "校验失败"}};
   for (const auto& [status, text] : rows) {
     session.DispatchReply(Reply(0x91, {status}));
-    ASSERT_FALSE(boxes.Shown().empty());
-    const Shown box = boxes.Shown().back();
+    ASSERT_FALSE(boxes.Boxes().empty());
+    const Shown box = boxes.Boxes().back();
     EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.caption, "提示");
     EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_EQ(box.owner, MessageOwner::MainWindow);
   }
-  EXPECT_EQ(boxes.Shown().size(), 4u);
+  EXPECT_EQ(boxes.Boxes().size(), 4u);
   EXPECT_THAT(sender.Frames(), IsEmpty());
   EXPECT_EQ(session.NextQuery(), 0x01);
 }
@@ -153,14 +153,14 @@ TEST_F(Sequencer, StatusRepliesThatShowNothing) {
   session.DispatchReply(Reply(0xA3, {0xFF}));
   session.DispatchReply(Reply(0x90, {}, 0x01));  // no status byte; a stale 01 must not count
   session.DispatchReply(Reply(0xF2, {3}));       // firmware step, no transfer running
-  EXPECT_THAT(boxes.Shown(), IsEmpty());
+  EXPECT_THAT(boxes.Boxes(), IsEmpty());
   EXPECT_THAT(sender.Frames(), IsEmpty());
 }
 
 TEST_F(Sequencer, KeepAliveWithWriteBitIsAStatusReply) {
   session.DispatchReply(Reply(0xFF, {0}));
-  ASSERT_EQ(boxes.Shown().size(), 1u);
-  EXPECT_EQ(boxes.Shown()[0].text, "设置成功");
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].text, "设置成功");
   EXPECT_FALSE(session.KeepAliveAnswered());
 }
 
@@ -168,7 +168,7 @@ TEST_F(Sequencer, NoMainWindowNoStatus) {
   poster.SetWindows({"固件下载进度"});
   session.DispatchReply(Reply(0x91, {0}));
   session.DispatchReply(Reply(0xEF, {1}));
-  EXPECT_THAT(boxes.Shown(), IsEmpty());
+  EXPECT_THAT(boxes.Boxes(), IsEmpty());
 }
 
 TEST_F(Sequencer, FirmwareStatusGoesToTheTransferWithoutABox) {
@@ -179,7 +179,7 @@ TEST_F(Sequencer, FirmwareStatusGoesToTheTransferWithoutABox) {
   session.DispatchReply(Reply(0xF0, {1}));  // "无效指令" status, yet no box: it advances
   session.DispatchReply(Reply(0xF1, {0}));
   EXPECT_EQ(sender.Codes(), (std::vector<std::uint8_t>{0xF1, 0xF2}));
-  EXPECT_THAT(boxes.Shown(), IsEmpty());
+  EXPECT_THAT(boxes.Boxes(), IsEmpty());
   // Without the main window, even firmware replies are dropped.
   poster.SetWindows({"固件下载进度"});
   session.DispatchReply(Reply(0xF2, {0}));
@@ -294,12 +294,12 @@ TEST(SessionOperator, EachSessionPostsAndShowsThroughTheOperatorItWasHanded) {
   EXPECT_EQ(session.Settings().canRateCode.load(), 2);
   ASSERT_EQ(windows.All().size(), 1u);
   EXPECT_EQ(windows.All()[0].notification.message, 0x466u);
-  EXPECT_TRUE(otherBoxes.Shown().empty());
+  EXPECT_TRUE(otherBoxes.Boxes().empty());
   other.DispatchReply(Reply(0x13, {3}));  // its operator has no main window
   EXPECT_EQ(windows.All().size(), 1u);
-  EXPECT_TRUE(boxes.Shown().empty());
-  ASSERT_EQ(otherBoxes.Shown().size(), 1u);
-  EXPECT_EQ(otherBoxes.Shown()[0].text, "找不到CVarnelDlg对象");
+  EXPECT_TRUE(boxes.Boxes().empty());
+  ASSERT_EQ(otherBoxes.Boxes().size(), 1u);
+  EXPECT_EQ(otherBoxes.Boxes()[0].text, "找不到CVarnelDlg对象");
   EXPECT_EQ(session.Settings().canRateCode.load(), 2);
 }
 

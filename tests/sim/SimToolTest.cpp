@@ -9,7 +9,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,12 +21,13 @@
 #include <vector>
 
 #include "link/FrameReceiver.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+// Variables to set, or (nullopt) to leave out, in the simulator's environment.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -56,62 +56,37 @@ class TempDir {
   std::string path_;
 };
 
-// The simulator as a child process with pipes on its standard input and output.
+// The simulator started with exactly these options, pipes on its standard
+// input and output; the kit's ChildProcess starts, reaps and hears it.
 class SimProcess {
  public:
-  SimProcess(const std::vector<std::string>& args, const std::map<std::string, std::optional<std::string>>& env) {
-    int in[2], out[2], err[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) {
+  SimProcess(const std::vector<std::string>& args, const Environment& env) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
       ADD_FAILURE() << "pipe: " << std::strerror(errno);
       return;
     }
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry = *e;
-      const std::string key = entry.substr(0, entry.find('='));
-      if (!env.count(key)) envStrings.push_back(entry);
-    }
-    for (const auto& [key, value] : env) {
-      if (value) envStrings.push_back(key + "=" + *value);
-    }
-    std::vector<std::string> argStrings = {VARNEL_SIM_EXE};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv, envp;
-    for (auto& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], STDIN_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(err[1], STDERR_FILENO);
-      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
+    varnel::test::ChildOptions options;
+    options.args = {VARNEL_SIM_EXE};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.env = varnel::test::EnvironmentWith(env);
+    options.descriptors = {{in[0], STDIN_FILENO}, {out[1], STDOUT_FILENO}};
+    options.collectErrors = true;
+    child_.emplace(std::move(options));
     ::close(in[0]);
     ::close(out[1]);
-    ::close(err[1]);
     stdin_ = in[1];
     stdout_ = out[0];
-    stderr_ = err[0];
     ::fcntl(stdout_, F_SETFL, O_NONBLOCK);
-    ::fcntl(stderr_, F_SETFL, O_NONBLOCK);
   }
 
   ~SimProcess() {
     CloseStdin();
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    child_.reset();
     if (stdout_ >= 0) ::close(stdout_);
-    if (stderr_ >= 0) ::close(stderr_);
   }
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return child_->Pid(); }
 
   void Send(const std::string& line) {
     const std::string text = line + "\n";
@@ -150,49 +125,18 @@ class SimProcess {
   }
 
   // What it wrote on standard error so far (for failure messages).
-  std::string Errors() {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(stderr_, buffer, sizeof buffer)) > 0) errBuffer_.append(buffer, static_cast<std::size_t>(n));
-    return errBuffer_;
-  }
+  std::string Errors() const { return child_->Errors(); }
 
-  // The exit status once the process has ended, or nullopt at the deadline.
-  std::optional<int> WaitExit(milliseconds within = kDeadline) {
-    const auto deadline = Clock::now() + within;
-    for (;;) {
-      int status = 0;
-      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        exited_ = true;
-        return status;
-      }
-      if (Clock::now() >= deadline) return std::nullopt;
-      // Its standard output closes when it exits: wait on that; after it has
-      // closed, look at the process again every few milliseconds.
-      if (stdoutOpen_) {
-        pollfd p{stdout_, POLLIN, 0};
-        if (::poll(&p, 1, std::min(MillisLeft(deadline), 50)) > 0) {
-          char buffer[1024];
-          const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
-          if (n > 0) outBuffer_.append(buffer, static_cast<std::size_t>(n));
-          if (n == 0) stdoutOpen_ = false;
-        }
-      } else {
-        ::poll(nullptr, 0, 5);
-      }
-    }
-  }
+  // Waits for it to end; then Signalled() and ExitCode() say how it ended.
+  bool WaitExit(milliseconds within = kDeadline) { return child_->WaitForExit(within); }
+  bool Signalled() const { return child_->Signalled(); }
+  int ExitCode() const { return child_->ExitCode(); }
 
  private:
-  pid_t pid_ = -1;
+  std::optional<varnel::test::ChildProcess> child_;
   int stdin_ = -1;
   int stdout_ = -1;
-  int stderr_ = -1;
-  bool exited_ = false;
-  bool stdoutOpen_ = true;
   std::string outBuffer_;
-  std::string errBuffer_;
 };
 
 struct Published {
@@ -284,7 +228,7 @@ const std::map<std::uint8_t, Bytes> kQuery = {
 
 class SimToolTest : public ::testing::Test {
  protected:
-  std::map<std::string, std::optional<std::string>> Env() const {
+  Environment Env() const {
     return {{"XDG_RUNTIME_DIR", runtime_.path()}};
   }
   std::string LinkPath(const std::string& name) const { return runtime_.path() + "/varnel/ports/" + name; }
@@ -355,9 +299,8 @@ TEST_F(SimToolTest, TheLinkIsRemovedWhenTheSimulatorIsStopped) {
     ASSERT_TRUE(published) << sim.Errors();
     ASSERT_TRUE(Exists(published->link));
     ASSERT_EQ(::kill(sim.pid(), sig), 0);
-    const auto status = sim.WaitExit();
-    ASSERT_TRUE(status) << "still running after signal " << sig;
-    EXPECT_TRUE(WIFEXITED(*status)) << "ended by the signal instead of cleaning up";
+    ASSERT_TRUE(sim.WaitExit()) << "still running after signal " << sig;
+    EXPECT_FALSE(sim.Signalled()) << "ended by the signal instead of cleaning up";
     EXPECT_FALSE(Exists(published->link)) << "signal " << sig;
   }
 }
@@ -379,9 +322,8 @@ TEST_F(SimToolTest, EndOfInputKeepsServingUnlessAskedToQuit) {
     const auto published = ReadPublished(sim);
     ASSERT_TRUE(published) << sim.Errors();
     sim.CloseStdin();
-    const auto status = sim.WaitExit();
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    ASSERT_TRUE(sim.WaitExit());
+    EXPECT_TRUE(!sim.Signalled() && sim.ExitCode() == 0);
     EXPECT_FALSE(Exists(published->link));
   }
 }
@@ -455,9 +397,9 @@ TEST(SimToolOptions, HelpNamesEveryOptionAndCommand) {
   SimProcess sim({"--help"}, {});
   std::string text;
   while (auto line = sim.ReadLine()) text += *line + "\n";
-  const auto status = sim.WaitExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  ASSERT_TRUE(sim.WaitExit());
+  EXPECT_FALSE(sim.Signalled());
+  EXPECT_EQ(sim.ExitCode(), 0);
   for (const char* word :
        {"card none", "card STATUS NUMBER", "card cycle", "silent on|off", "drop N", "corrupt N", "noise N",
         "split on|off", "preamble aa|bb", "delay MS", "pace BAUD", "status N|auto", "ota-status",
@@ -475,9 +417,9 @@ TEST(SimToolOptions, ABadOptionIsRefusedWithAReason) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--frobnicate"}, {"--drop", "many"}, {"--name", "a/b"}, {"--pace"}}) {
     SimProcess sim(args, {});
-    const auto status = sim.WaitExit();
-    ASSERT_TRUE(status) << args[0];
-    EXPECT_EQ(WEXITSTATUS(*status), 2) << args[0];
+    ASSERT_TRUE(sim.WaitExit()) << args[0];
+    EXPECT_FALSE(sim.Signalled()) << args[0];
+    EXPECT_EQ(sim.ExitCode(), 2) << args[0];
     EXPECT_NE(sim.Errors().find("varnel-sensor-sim: "), std::string::npos) << args[0];
     EXPECT_FALSE(sim.ReadLine(milliseconds(0))) << "nothing on standard output for " << args[0];
   }

@@ -6,17 +6,14 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-extern char** environ;
+#include <thread>
 
 namespace varnel::test {
 namespace {
@@ -71,54 +68,21 @@ AppProcess::AppProcess(int stdoutFd, const std::string& portsDir) {
     ::close(inotify_);
     inotify_ = -1;
   }
-  int err[2];
-  if (::pipe2(err, O_CLOEXEC) != 0) return;
   const int port = FreePort();
-  const std::string platform = "QT_QPA_PLATFORM=vnc:size=800x600:port=" + std::to_string(port);
-  std::vector<std::string> env = {platform};
-  for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string program = VARNEL_APP_EXECUTABLE;
-  char* argv[] = {program.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(err[1]);
-  stderrFd_ = err[0];
-  if (rc != 0) {
-    pid_ = -1;
-    return;
-  }
-  reader_ = std::thread([this] {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(stderrFd_, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      std::lock_guard lock(mutex_);
-      errors_.append(buffer, static_cast<std::size_t>(n));
-    }
-  });
+  ChildOptions options;
+  options.args = {VARNEL_APP_EXECUTABLE};
+  options.env = EnvironmentWith({{"QT_QPA_PLATFORM", "vnc:size=800x600:port=" + std::to_string(port)}});
+  options.descriptors = {{stdoutFd, 1}};
+  options.collectErrors = true;
+  child_ = std::make_unique<ChildProcess>(std::move(options));
+  if (!child_->Started()) return;
   ConnectVnc(port, std::chrono::seconds(20));
 }
 
 AppProcess::~AppProcess() {
-  if (pid_ > 0 && !exited_) {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
+  child_.reset();  // killed and reaped before its connection goes
   if (vnc_ >= 0) ::close(vnc_);
   if (inotify_ >= 0) ::close(inotify_);
-  if (reader_.joinable()) reader_.join();
-  if (stderrFd_ >= 0) ::close(stderrFd_);
 }
 
 bool AppProcess::ConnectVnc(int port, std::chrono::milliseconds timeout) {
@@ -131,7 +95,7 @@ bool AppProcess::ConnectVnc(int port, std::chrono::milliseconds timeout) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
       ::close(fd);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // polling interval while the program starts
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // pause between connection attempts while the program starts
       continue;
     }
     // RFB 3.3 without authentication: version, security type, shared flag, server init.
@@ -186,31 +150,6 @@ bool AppProcess::WaitForPortListing(std::chrono::milliseconds timeout) {
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }
-}
-
-bool AppProcess::Running() {
-  if (pid_ <= 0 || exited_) return false;
-  int status = 0;
-  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-  if (done != pid_) return true;
-  exited_ = true;
-  signalled_ = WIFSIGNALED(status);
-  code_ = signalled_ ? WTERMSIG(status) : WEXITSTATUS(status);
-  return false;
-}
-
-bool AppProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (Running()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling interval
-  }
-  return pid_ > 0;
-}
-
-std::string AppProcess::Errors() const {
-  std::lock_guard lock(mutex_);
-  return errors_;
 }
 
 }  // namespace varnel::test

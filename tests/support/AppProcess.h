@@ -6,12 +6,11 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstddef>
-#include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 namespace varnel::test {
 
@@ -23,12 +22,12 @@ class AppProcess {
   // Starts varnel with standard output on stdoutFd (the caller keeps its copy);
   // portsDir is where simulators publish their ports.
   AppProcess(int stdoutFd, const std::string& portsDir);
-  ~AppProcess();  // SIGKILL if still running, then waits for it
+  ~AppProcess();
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;
 
-  bool Started() const { return pid_ > 0 && vnc_ >= 0; }
-  pid_t Pid() const { return pid_; }
+  bool Started() const { return child_ && child_->Started() && vnc_ >= 0; }
+  pid_t Pid() const { return child_ ? child_->Pid() : -1; }
 
   // Presses and releases each key in turn on the window that has the focus.
   bool Press(const std::vector<unsigned>& keysyms);
@@ -42,28 +41,21 @@ class AppProcess {
   }
 
   // Waits up to timeout for the program to end; answers whether it did.
-  bool WaitForExit(std::chrono::milliseconds timeout);
+  bool WaitForExit(std::chrono::milliseconds timeout) { return child_ && child_->WaitForExit(timeout); }
   // After WaitForExit: whether it ended by a signal, and the exit status or signal.
-  bool Signalled() const { return signalled_; }
-  int ExitCode() const { return code_; }
-  bool Running();
+  bool Signalled() const { return child_ && child_->Signalled(); }
+  int ExitCode() const { return child_ ? child_->ExitCode() : 0; }
+  bool Running() { return child_ && child_->Running(); }
 
   // Everything it wrote to standard error so far.
-  std::string Errors() const;
+  std::string Errors() const { return child_ ? child_->Errors() : std::string(); }
 
  private:
   bool ConnectVnc(int port, std::chrono::milliseconds timeout);
 
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  bool signalled_ = false;
-  int code_ = 0;
-  int vnc_ = -1;        // the VNC connection: keys go out through it
-  int inotify_ = -1;    // watches the published ports' folder for the connect dialog's look
-  int stderrFd_ = -1;
-  std::thread reader_;  // collects standard error until the child closes it
-  mutable std::mutex mutex_;  // guards errors_
-  std::string errors_;
+  std::unique_ptr<ChildProcess> child_;
+  int vnc_ = -1;      // the VNC connection: keys go out through it
+  int inotify_ = -1;  // watches the published ports' folder for the connect dialog's look
 };
 
 }  // namespace varnel::test

@@ -14,6 +14,10 @@ namespace varnel::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Command byte and payload of a recorded frame.
+inline std::uint8_t CodeOf(const Bytes& frame) { return frame.at(5); }
+inline Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 8, frame.end() - 2); }
+
 // Keeps the wire bytes of every frame sent, from any thread.
 class RecordingSender final : public FrameSender {
  public:

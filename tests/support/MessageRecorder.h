@@ -1,22 +1,11 @@
 #pragma once
-// Test seam for message boxes without Qt: records every box and answers it at
-// once (OK, or No to a question), on whatever thread asked. Handed to the code
-// under test as its Operator, with no windows to post to.
-#include <mutex>
-#include <string>
-#include <vector>
-
+// The recording presenter for the tests that have no windows: handed to the
+// code under test as its Operator, every post dropped. It answers on whatever
+// thread asked and never needs Qt.
 #include "platform/Operator.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace varnel::test {
-
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons = MessageButtons::Ok;
-  MessageOwner owner = MessageOwner::None;
-  bool operator==(const ShownMessage&) const = default;
-};
 
 // The windows of a program that has none: every post is dropped, as the
 // dialog layer does when no window carries the caption.
@@ -26,39 +15,17 @@ class NoWindows final : public NotificationPoster {
   bool HasWindow(std::string_view) override { return false; }
 };
 
-class MessageRecorder final : public MessagePresenter {
+class MessageRecorder final : public RecordingPresenter {
  public:
   MessageRecorder() = default;
   MessageRecorder(const MessageRecorder&) = delete;
   MessageRecorder& operator=(const MessageRecorder&) = delete;
 
-  MessageAnswer Show(const std::string& text, const std::string& caption, MessageButtons buttons,
-                     MessageOwner owner) override {
-    std::lock_guard lock(mutex_);
-    shown_.push_back({text, caption, buttons, owner});
-    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-  }
-
-  std::vector<ShownMessage> Shown() const {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& m : Shown()) texts.push_back(m.text);
-    return texts;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    shown_.clear();
-  }
   // These boxes, and no windows.
   Operator AsOperator() { return Operator{*this, noWindows_}; }
 
  private:
   NoWindows noWindows_;
-  mutable std::mutex mutex_;
-  std::vector<ShownMessage> shown_;  // guarded by mutex_
 };
 
 }  // namespace varnel::test

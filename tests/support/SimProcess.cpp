@@ -1,16 +1,14 @@
 #include "tests/support/SimProcess.h"
 
-#include <csignal>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-
-extern char** environ;
 
 namespace varnel::test {
 namespace {
@@ -26,26 +24,16 @@ SimProcess::SimProcess(std::vector<std::string> options) : name_(UniqueName()) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
 
-  std::vector<std::string> args = {VARNEL_SIM_EXECUTABLE, "--name", name_, "--exit-with-parent"};
-  args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  ChildOptions spawn;
+  spawn.args = {VARNEL_SIM_EXECUTABLE, "--name", name_, "--exit-with-parent"};
+  spawn.args.insert(spawn.args.end(), options.begin(), options.end());
+  spawn.descriptors = {{in[0], 0}, {out[1], 1}};
+  child_ = std::make_unique<ChildProcess>(std::move(spawn));
   close(in[0]);
   close(out[1]);
   stdinFd_ = in[1];
   stdoutFd_ = out[0];
-  if (rc != 0) {
-    pid_ = -1;
-    return;
-  }
+  if (!child_->Started()) return;
   reader_ = std::thread([this] { ReadOutput(); });
   const std::string pty = WaitForLine("pty ", std::chrono::seconds(10));
   const std::string link = WaitForLine("link ", std::chrono::seconds(10));
@@ -54,11 +42,8 @@ SimProcess::SimProcess(std::vector<std::string> options) : name_(UniqueName()) {
 }
 
 SimProcess::~SimProcess() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
+  if (child_) child_->Terminate(std::chrono::seconds(10));  // killed at the deadline
+  child_.reset();
   if (stdinFd_ >= 0) close(stdinFd_);
   if (reader_.joinable()) reader_.join();  // the child's end closed when it exited
   if (stdoutFd_ >= 0) close(stdoutFd_);
@@ -151,6 +136,23 @@ std::map<std::string, std::string> SimProcess::ParsePairs(const std::string& lin
   }
   return pairs;
 }
+
+std::uint64_t SimProcess::RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code) {
+  // "codes=30:5,7F:3,F0:1": command bytes in hex, counts in decimal.
+  const auto it = stats.find("codes");
+  if (it == stats.end()) return 0;
+  char key[4];
+  std::snprintf(key, sizeof key, "%02X:", code);
+  const std::string& codes = it->second;
+  for (std::size_t at = 0; at < codes.size();) {
+    const std::size_t end = std::min(codes.find(',', at), codes.size());
+    if (codes.compare(at, 3, key) == 0) return std::stoull(codes.substr(at + 3, end - at - 3));
+    at = end + 1;
+  }
+  return 0;
+}
+
+std::uint64_t SimProcess::FramesSeen() { return std::strtoull(Stats()["frames"].c_str(), nullptr, 10); }
 
 std::map<std::string, std::string> SimProcess::State() { return ParsePairs(Ask("state", "state ")); }
 std::map<std::string, std::string> SimProcess::Stats() { return ParsePairs(Ask("stats", "stats ")); }

@@ -4,14 +4,19 @@
 // output. Each instance publishes its pseudo-terminal under a name of its own,
 // so tests running side by side never meet.
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <thread>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Wait.h"
 
 namespace varnel::test {
 
@@ -20,7 +25,7 @@ class SimProcess {
   // Starts varnel-sensor-sim with these options (plus --name and
   // --exit-with-parent) and waits up to 10 s for its "pty"/"link" lines.
   explicit SimProcess(std::vector<std::string> options = {});
-  ~SimProcess();  // SIGTERM, then waits for the child
+  ~SimProcess();  // SIGTERM, then waits up to 10 s for the child before killing it
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
@@ -28,7 +33,7 @@ class SimProcess {
   const std::string& PtyPath() const { return ptyPath_; }
   const std::string& LinkPath() const { return linkPath_; }
   const std::string& Name() const { return name_; }
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_ ? child_->Pid() : -1; }
 
   // Sends one control command line.
   void Command(const std::string& line);
@@ -39,15 +44,17 @@ class SimProcess {
   // "state ..." / "stats ..." as key=value pairs.
   std::map<std::string, std::string> State();
   std::map<std::string, std::string> Stats();
+  // Requests with this command byte the sensor has received so far.
+  std::uint64_t RequestsOf(std::uint8_t code) { return RequestsOf(Stats(), code); }
+  // The same from a "stats" answer already taken, so several codes are read
+  // from one moment.
+  static std::uint64_t RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code);
+  // Frames the sensor has received so far, whatever their code.
+  std::uint64_t FramesSeen();
   // Waits until a "state" answer satisfies the predicate, asking every 20 ms.
   template <typename Pred>
   bool WaitForState(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-      if (pred(State())) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling interval, not a wait for an event
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return WaitUntil([&] { return pred(State()); }, timeout, std::chrono::milliseconds(20));
   }
   // Waits for an output line that starts with prefix (lines already read count).
   std::string WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
@@ -60,7 +67,7 @@ class SimProcess {
  private:
   void ReadOutput();
 
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> child_;
   int stdinFd_ = -1;
   int stdoutFd_ = -1;
   std::string name_;

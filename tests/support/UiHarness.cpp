@@ -1,9 +1,6 @@
 #include "tests/support/UiHarness.h"
 
-#include <QTimer>
-#include <gtest/gtest.h>
-
-#include "ui/framework/Dialog.h"
+#include <QCoreApplication>
 
 namespace varnel::test {
 
@@ -18,94 +15,6 @@ UiHarness::~UiHarness() {
   link.Stop();
   // Notifications still queued for windows of this test go with them.
   QCoreApplication::removePostedEvents(nullptr, NotificationEvent::EventType());
-}
-
-bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  }
-  return true;
-}
-
-UiScript& UiScript::WaitFor(std::string what, std::function<bool()> cond, std::chrono::milliseconds timeout) {
-  steps_.push_back({std::move(what), std::move(cond), nullptr, timeout});
-  return *this;
-}
-
-UiScript& UiScript::Settle(std::string what, std::function<bool()> cond, std::chrono::milliseconds timeout) {
-  steps_.push_back({std::move(what), std::move(cond), nullptr, timeout, false});
-  return *this;
-}
-
-UiScript& UiScript::Do(std::function<void()> action) {
-  steps_.push_back({"action", [] { return true; }, std::move(action), std::chrono::seconds(5)});
-  return *this;
-}
-
-UiScript& UiScript::When(std::string what, std::function<bool()> cond, std::function<void()> action,
-                         std::chrono::milliseconds timeout) {
-  steps_.push_back({std::move(what), std::move(cond), std::move(action), timeout});
-  return *this;
-}
-
-void CancelAllDialogs() {
-  for (int guard = 0; guard < 16; ++guard) {
-    auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget());
-    if (!dialog) {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* d = dynamic_cast<Dialog*>(w);
-        if (d && d->IsRunning()) dialog = d;
-      }
-    }
-    if (!dialog) return;
-    dialog->EndDialog(kIdCancel);
-    QCoreApplication::processEvents();
-  }
-}
-
-bool UiScript::RunDuring(const std::function<void()>& body) {
-  std::size_t next = 0;
-  bool failed = false;
-  auto stepStarted = std::chrono::steady_clock::now();
-  auto lastLook = stepStarted;
-  QTimer timer;
-  timer.setInterval(5);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    if (failed || next >= steps_.size()) return;
-    Step& step = steps_[next];
-    // A step still waiting after a while is looked at less often: many conditions
-    // ask the simulator, and asking it 200 times a second slows its replies on a
-    // loaded machine until the link watch takes them for silence.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - stepStarted > std::chrono::milliseconds(200) && now - lastLook < std::chrono::milliseconds(50)) return;
-    lastLook = now;
-    if (step.cond()) {
-      ++next;
-      stepStarted = std::chrono::steady_clock::now();
-      if (step.action) step.action();
-      return;
-    }
-    if (std::chrono::steady_clock::now() - stepStarted > step.timeout) {
-      if (!step.failsAtTimeout) {
-        ++next;
-        stepStarted = std::chrono::steady_clock::now();
-        return;
-      }
-      failed = true;
-      ADD_FAILURE() << "UI step timed out: " << step.what;
-      CancelAllDialogs();
-    }
-  });
-  timer.start();
-  body();
-  timer.stop();
-  if (!failed && next < steps_.size()) {
-    ADD_FAILURE() << "the dialog ended before this step: " << steps_[next].what;
-    return false;
-  }
-  return !failed;
 }
 
 }  // namespace varnel::test

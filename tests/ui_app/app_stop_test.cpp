@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <sys/uio.h>
 #include <xcb/xcb.h>
@@ -17,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -25,9 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SimProcess.h"
-
-extern char** environ;
+#include "tests/support/Wait.h"
 
 namespace varnel::test {
 namespace {
@@ -36,72 +33,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::seconds;
 
-// Polls cond until it holds or timeout passes.
-bool Eventually(const std::function<bool()>& cond, Clock::duration timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!cond()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling interval, not a wait for an event
-  }
-  return true;
-}
-
-// A child program; killed (if still running) and reaped when the object goes.
-class Child {
- public:
-  Child(std::vector<std::string> args, const std::vector<std::string>& env, const fs::path& out,
-        std::optional<int> passFd = std::nullopt) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const std::string err = out.string() + ".err";
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (passFd) posix_spawn_file_actions_adddup2(&actions, *passFd, 3);
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
-    for (auto& e : envCopy) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0 && !status_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t Pid() const { return pid_; }
-  // The wait status once the child has ended within timeout.
-  std::optional<int> WaitForEnd(Clock::duration timeout) {
-    Eventually(
-        [this] {
-          int status = 0;
-          if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-          return status_.has_value();
-        },
-        timeout);
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
-// Environment of this process with some variables replaced.
-std::vector<std::string> EnvironmentWith(const std::vector<std::pair<std::string, std::string>>& changes) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const auto& [name, value] : changes) replaced = replaced || entry.rfind(name + "=", 0) == 0;
-    if (!replaced) env.push_back(entry);
-  }
-  for (const auto& [name, value] : changes) env.push_back(name + "=" + value);
-  return env;
-}
+// The conditions here ask the X server, a terminal or the simulator: looked at every 20 ms.
+constexpr std::chrono::milliseconds kLook{20};
 
 // An X server of the test's own, and the test's connection to it.
 class VirtualDisplay {
@@ -110,9 +43,11 @@ class VirtualDisplay {
     if (std::string(VARNEL_XVFB).empty()) return;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
-    server_.emplace(std::vector<std::string>{VARNEL_XVFB, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
-                                             "1024x768x24"},
-                    EnvironmentWith({}), folder / "xvfb.out", fds[1]);
+    ChildOptions options;
+    options.args = {VARNEL_XVFB, "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24"};
+    options.files = {{1, (folder / "xvfb.out").string()}, {2, (folder / "xvfb.out.err").string()}};
+    options.descriptors = {{fds[1], 3}};
+    server_.emplace(std::move(options));
     ::close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -126,7 +61,7 @@ class VirtualDisplay {
   }
   ~VirtualDisplay() {
     if (connection_) xcb_disconnect(connection_);
-    if (server_) ::kill(server_->Pid(), SIGTERM), server_->WaitForEnd(seconds(10));
+    if (server_) server_->Terminate(seconds(10));
   }
   const std::string& Name() const { return name_; }
 
@@ -212,7 +147,7 @@ class VirtualDisplay {
     xcb_send_request(connection_, 0, parts + 2, &protocol);
   }
 
-  std::optional<Child> server_;
+  std::optional<ChildProcess> server_;
   std::string name_;
   xcb_connection_t* connection_ = nullptr;
 };
@@ -271,21 +206,23 @@ TEST(AppStopTest, TerminatedWhileConnectedLeavesThePortFreeAndTheDumpWritten) {
   fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
   fs::create_symlink(sim.PtyPath(), folder / "varnel" / "ports" / sim.Name());
 
-  Child app({VARNEL_APP_EXECUTABLE},
-            EnvironmentWith({{"DISPLAY", display.Name()}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", folder}}),
-            folder / "varnel.out");
+  ChildOptions options;
+  options.args = {VARNEL_APP_EXECUTABLE};
+  options.env = EnvironmentWith({{"DISPLAY", display.Name()}, {"QT_QPA_PLATFORM", "xcb"}, {"XDG_RUNTIME_DIR", folder}});
+  options.files = {{1, (folder / "varnel.out").string()}, {2, (folder / "varnel.out.err").string()}};
+  ChildProcess app(std::move(options));
   ASSERT_GT(app.Pid(), 0);
 
   // The operator picks the sensor's port, listed after the machine's own serial ports,
   // turning the wheel over the list to its end, and clicks "连接".
   xcb_window_t connect = 0;
-  ASSERT_TRUE(Eventually([&] { return (connect = display.FindWindow("串口选择")) != 0; }, seconds(30)))
+  ASSERT_TRUE(WaitUntil([&] { return (connect = display.FindWindow("串口选择")) != 0; }, seconds(30), kLook))
       << "the connect dialog did not come up";
   for (int turn = 0; turn < 16; ++turn) display.Click(connect, kPortListX, kRowY, kWheelDown);
   display.Click(connect, kConnectX, kRowY);
-  ASSERT_TRUE(Eventually([&] { return ExclusiveFlag(sim.PtyPath()) == true; }, seconds(20)))
+  ASSERT_TRUE(WaitUntil([&] { return ExclusiveFlag(sim.PtyPath()) == true; }, seconds(20), kLook))
       << "the program did not open the port";
-  ASSERT_TRUE(Eventually([&] { return std::atoll(sim.Stats()["frames"].c_str()) >= 2; }, seconds(20)))
+  ASSERT_TRUE(WaitUntil([&] { return sim.FramesSeen() >= 2; }, seconds(20), kLook))
       << "the link did not start";
 
   // A full pipe or a file-size limit must not kill it; a stop request must reach it.
@@ -294,10 +231,10 @@ TEST(AppStopTest, TerminatedWhileConnectedLeavesThePortFreeAndTheDumpWritten) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) EXPECT_TRUE(MaskHas(app.Pid(), "SigCgt:", signal)) << signal;
 
   ASSERT_EQ(::kill(app.Pid(), SIGTERM), 0);
-  const std::optional<int> status = app.WaitForEnd(seconds(20));
-  ASSERT_TRUE(status.has_value()) << "the program did not end; it said: " << ReadAll(folder / "varnel.out.err");
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-      << "ended with status " << *status << (WIFSIGNALED(*status) ? " (killed by a signal)" : "")
+  ASSERT_TRUE(app.WaitForExit(seconds(20))) << "the program did not end; it said: "
+                                             << ReadAll(folder / "varnel.out.err");
+  EXPECT_TRUE(!app.Signalled() && app.ExitCode() == 0)
+      << "ended with " << (app.Signalled() ? "signal " : "status ") << app.ExitCode()
       << "; it said: " << ReadAll(folder / "varnel.out.err");
   EXPECT_EQ(ExclusiveFlag(sim.PtyPath()), false) << "the port is still marked exclusive";
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <memory>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 
 #include "tests/support/AppProcess.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/Wait.h"
 
 namespace varnel {
 namespace {
@@ -27,28 +29,14 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::AppProcess;
 using test::SimProcess;
+using test::WaitUntil;
 
 constexpr char kSendDump[] = "[Desc ] SendData\r\n";
 
-// Keep-alive requests (0x7F) the simulated sensor has answered so far.
-long KeepAlives(SimProcess& sim) {
-  const std::string codes = sim.Stats()["codes"];
-  const auto at = codes.find("7F:");
-  return at == std::string::npos ? 0 : std::strtol(codes.c_str() + at + 3, nullptr, 10);
-}
+constexpr std::uint8_t kKeepAlive = 0x7F;
 
-long FramesSeen(SimProcess& sim) { return std::strtol(sim.Stats()["frames"].c_str(), nullptr, 10); }
-
-// Waits up to timeout for pred, asking every 50 ms.
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!pred()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(50ms);  // polling interval
-  }
-  return true;
-}
+// The conditions here ask the simulator or read a file: looked at every 50 ms.
+constexpr auto kLook = 50ms;
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
@@ -79,7 +67,7 @@ class TrafficTrace : public ::testing::Test {
     app_ = std::make_unique<AppProcess>(fd, std::filesystem::path(sim_->LinkPath()).parent_path().string());
     ASSERT_TRUE(app_->Started());
     ASSERT_TRUE(app_->ConnectToLastPort());
-    ASSERT_TRUE(WaitUntil([&] { return KeepAlives(*sim_) >= 1; }, 20s)) << app_->Errors();
+    ASSERT_TRUE(WaitUntil([&] { return sim_->RequestsOf(kKeepAlive) >= 1; }, 20s, kLook)) << app_->Errors();
   }
 
   // Escape on the main window ends the program, normally.
@@ -103,16 +91,19 @@ TEST_F(TrafficTrace, APipeNobodyReadsHoldsUpNeitherTheLinkNorQuitting) {
   ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
   const int capacity = ::fcntl(out[0], F_SETPIPE_SZ, 4096);
   ASSERT_GT(capacity, 0);
-  StartConnected(out[1]);
-  // The pipe is full (the next dump no longer fits) and nobody will read it.
+  // Full before the program starts, and nobody will read it: the first dump
+  // already finds no room, however the writer batches its lines.
+  const std::string filler(static_cast<std::size_t>(capacity), '#');
+  ASSERT_EQ(::write(out[1], filler.data(), filler.size()), capacity);
   int queued = 0;
-  ASSERT_TRUE(WaitUntil([&] { return ::ioctl(out[0], FIONREAD, &queued) == 0 && queued > capacity - 512; }, 30s))
-      << queued << " bytes in a pipe of " << capacity;
+  ASSERT_EQ(::ioctl(out[0], FIONREAD, &queued), 0);
+  ASSERT_EQ(queued, capacity);
+  StartConnected(out[1]);
   // The link watch runs on the window's thread: its keep-alives go on for
   // more than another page of trace (about 300 bytes each).
-  const long before = KeepAlives(sim());
-  EXPECT_TRUE(WaitUntil([&] { return KeepAlives(sim()) >= before + 16; }, 40s))
-      << "the keep-alives stopped after " << KeepAlives(sim()) - before;
+  const std::uint64_t before = sim().RequestsOf(kKeepAlive);
+  EXPECT_TRUE(WaitUntil([&] { return sim().RequestsOf(kKeepAlive) >= before + 16; }, 40s, kLook))
+      << "the keep-alives stopped after " << sim().RequestsOf(kKeepAlive) - before;
   QuitWithEscape();
   ::close(out[0]);
   ::close(out[1]);
@@ -133,10 +124,10 @@ TEST_F(TrafficTrace, AReaderThatGoesAwayEndsTheTraceWithOneLineAndTheToolGoesOn)
   }
   ::close(out[0]);
   const std::string line = "varnel: standard output was closed by its reader; the traffic trace stops here\n";
-  ASSERT_TRUE(WaitUntil([&] { return app_->Errors().find(line) != std::string::npos; }, 20s))
+  ASSERT_TRUE(WaitUntil([&] { return app_->Errors().find(line) != std::string::npos; }, 20s, kLook))
       << "running: " << app_->Running() << ", standard error: " << app_->Errors();
-  const long after = KeepAlives(sim());
-  EXPECT_TRUE(WaitUntil([&] { return KeepAlives(sim()) >= after + 2; }, 20s));
+  const std::uint64_t after = sim().RequestsOf(kKeepAlive);
+  EXPECT_TRUE(WaitUntil([&] { return sim().RequestsOf(kKeepAlive) >= after + 2; }, 20s, kLook));
   EXPECT_TRUE(app_->Running());
   QuitWithEscape();
   EXPECT_EQ(Count(app_->Errors(), line), 1u) << app_->Errors();
@@ -157,16 +148,16 @@ TEST_F(TrafficTrace, AFileHoldsEveryFrameTheSensorHasSeen) {
   // received was dumped before it was written, so the file must hold it,
   // without the program having to end first.
   for (int round = 0; round < 5; ++round) {
-    const long seen = FramesSeen(sim());
-    ASSERT_TRUE(WaitUntil([&] { return static_cast<long>(dumped()) >= seen; }, 5s))
+    const std::uint64_t seen = sim().FramesSeen();
+    ASSERT_TRUE(WaitUntil([&] { return dumped() >= seen; }, 5s, kLook))
         << "round " << round << ": the sensor has seen " << seen << " frames, the file holds " << dumped();
-    ASSERT_TRUE(WaitUntil([&] { return FramesSeen(sim()) > seen; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return sim().FramesSeen() > seen; }, 10s, kLook));
   }
   // Killed without a chance to flush anything: the file already holds it all.
-  const long seen = FramesSeen(sim());
-  ASSERT_TRUE(WaitUntil([&] { return static_cast<long>(dumped()) >= seen; }, 5s));
+  const std::uint64_t seen = sim().FramesSeen();
+  ASSERT_TRUE(WaitUntil([&] { return dumped() >= seen; }, 5s, kLook));
   ::kill(app_->Pid(), SIGKILL);
-  EXPECT_GE(static_cast<long>(dumped()), seen);
+  EXPECT_GE(dumped(), seen);
   ::close(fd);
   ::unlink(path);
 }

@@ -44,22 +44,6 @@ inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// How many frames with this command byte the simulator received, from the
-// "codes=30:5,7F:3,F0:1" field of its stats line.
-inline std::uint64_t CodeCount(const std::map<std::string, std::string>& stats, std::uint8_t code) {
-  const auto it = stats.find("codes");
-  if (it == stats.end()) return 0;
-  char key[8];
-  std::snprintf(key, sizeof key, "%02X:", code);
-  const std::string& codes = it->second;
-  for (std::size_t at = 0; at < codes.size();) {
-    const std::size_t end = std::min(codes.find(',', at), codes.size());
-    if (codes.compare(at, 3, key) == 0) return std::stoull(codes.substr(at + 3, end - at - 3));
-    at = end + 1;
-  }
-  return 0;
-}
-
 inline std::uint64_t StatCount(const std::map<std::string, std::string>& stats, const std::string& key) {
   const auto it = stats.find(key);
   return it == stats.end() ? 0 : std::stoull(it->second);

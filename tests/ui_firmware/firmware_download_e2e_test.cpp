@@ -34,7 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::ActiveModal;
-using test::CodeCount;
 using test::ProgressRecorder;
 using test::SimProcess;
 using test::StatCount;
@@ -78,7 +77,7 @@ class FirmwareDownload : public ::testing::Test {
                 [] { ActiveModal<CConnectDlg>()->OnConnect(); })
         .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); }, 15s)
         // Its last request, the card read, has reached the sensor: no chain reply comes later.
-        .WaitFor("second chain done", [this] { return CodeCount(sim->Stats(), kCardRead) >= 2; }, 15s)
+        .WaitFor("second chain done", [this] { return sim->RequestsOf(kCardRead) >= 2; }, 15s)
         .WaitFor("link watch", [this] { return dlg->HasTimer(kLinkWatchTimer); });
     return script;
   }
@@ -147,13 +146,13 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
             EXPECT_TRUE(dlg->CardSearchActive());
             EXPECT_FALSE(h.session.IsCardPollRunning());
             const auto stats = sim->Stats();
-            cardReadsAfter = CodeCount(stats, kCardRead);
-            keepAlivesAfter = CodeCount(stats, kKeepAlive);
+            cardReadsAfter = SimProcess::RequestsOf(stats, kCardRead);
+            keepAlivesAfter = SimProcess::RequestsOf(stats, kKeepAlive);
           })
           // Two keep-alives later: the link watch runs again and no card was asked for meanwhile.
-          .WaitFor("link watch again", [&] { return CodeCount(sim->Stats(), kKeepAlive) >= keepAlivesAfter + 2; }, 15s)
+          .WaitFor("link watch again", [&] { return sim->RequestsOf(kKeepAlive) >= keepAlivesAfter + 2; }, 15s)
           .Do([&] {
-            EXPECT_EQ(CodeCount(sim->Stats(), kCardRead), cardReadsAfter);
+            EXPECT_EQ(sim->RequestsOf(kCardRead), cardReadsAfter);
             EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
             dlg->EndDialog(kIdCancel);
           })
@@ -175,9 +174,9 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
   EXPECT_TRUE(sim->WaitForState([](auto s) { return s["ota"] == "idle"; }));
   EXPECT_EQ(test::ReadFile(received), bytes);
   const auto stats = sim->Stats();
-  EXPECT_EQ(CodeCount(stats, 0xF0), 1u);
-  EXPECT_EQ(CodeCount(stats, 0xF2), 3u);
-  EXPECT_EQ(CodeCount(stats, 0xF4), 1u);
+  EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF0), 1u);
+  EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF2), 3u);
+  EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF4), 1u);
 }
 
 TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
@@ -233,13 +232,13 @@ TEST_F(FirmwareDownload, PathsAndFilesAreRefusedBeforeAnythingStopsOrGoesOut) {
           EXPECT_TRUE(h.session.IsCardPollRunning()) << c.path;
         });
   }
-  script.Do([&] { cardReadsAtEnd = CodeCount(sim->Stats(), kCardRead); })
+  script.Do([&] { cardReadsAtEnd = sim->RequestsOf(kCardRead); })
       // The poll still runs: once a later card read has reached the sensor, so
       // would anything the refused clicks had sent.
-      .WaitFor("a later card read", [&] { return CodeCount(sim->Stats(), kCardRead) > cardReadsAtEnd; })
+      .WaitFor("a later card read", [&] { return sim->RequestsOf(kCardRead) > cardReadsAtEnd; })
       .Do([&] {
         const auto stats = sim->Stats();
-        for (std::uint8_t code = 0xF0; code <= 0xF4; ++code) EXPECT_EQ(CodeCount(stats, code), 0u) << int(code);
+        for (std::uint8_t code = 0xF0; code <= 0xF4; ++code) EXPECT_EQ(SimProcess::RequestsOf(stats, code), 0u) << int(code);
         EXPECT_EQ(dlg->Control(kSearchButton)->Text(), "停止寻卡");
         dlg->EndDialog(kIdCancel);
       });
@@ -273,25 +272,25 @@ TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSend
             EXPECT_TRUE(dlg->HasTimer(kLinkWatchTimer));
             EXPECT_FALSE(h.session.Firmware().State().Active());
             const auto stats = sim->Stats();
-            chunksAtExit = CodeCount(stats, 0xF2);
-            keepAlivesAtExit = CodeCount(stats, kKeepAlive);
+            chunksAtExit = SimProcess::RequestsOf(stats, 0xF2);
+            keepAlivesAtExit = SimProcess::RequestsOf(stats, kKeepAlive);
           })
-          .WaitFor("keep-alives again", [&] { return CodeCount(sim->Stats(), kKeepAlive) > keepAlivesAtExit; })
+          .WaitFor("keep-alives again", [&] { return sim->RequestsOf(kKeepAlive) > keepAlivesAtExit; })
           // A card read sent now is answered after the late chunk reply; once its
           // number shows, the late reply has been handled.
           .WaitFor("marker card set", [&] { return !sim->Ask("card 1 4242", "ok").empty(); })
           .Do([&] { h.session.SendCardRead(); })
           .WaitFor("marker answered", [&] { return dlg->Control(kCardBox)->Text() == "4242"; }, 15s)
           .Do([&] {
-            cardReadsAtMarker = CodeCount(sim->Stats(), kCardRead);
+            cardReadsAtMarker = sim->RequestsOf(kCardRead);
             h.session.SendCardRead();  // and this one reaches the sensor after anything sent before it
           })
-          .WaitFor("second marker read", [&] { return CodeCount(sim->Stats(), kCardRead) > cardReadsAtMarker; })
+          .WaitFor("second marker read", [&] { return sim->RequestsOf(kCardRead) > cardReadsAtMarker; })
           .Do([&] {
             const auto stats = sim->Stats();
-            EXPECT_EQ(CodeCount(stats, 0xF2), chunksAtExit);
-            EXPECT_EQ(CodeCount(stats, 0xF3), 0u);
-            EXPECT_EQ(CodeCount(stats, 0xF4), 0u);
+            EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF2), chunksAtExit);
+            EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF3), 0u);
+            EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF4), 0u);
             dlg->EndDialog(kIdCancel);
           })
           .RunDuring([&] { dlg->RunModal(); });
@@ -336,8 +335,8 @@ TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGives
             ASSERT_FALSE(sim->Ask(run.otaStatus, "ok").empty());
             fs::remove(received);
             const auto stats = sim->Stats();
-            endsBefore = CodeCount(stats, 0xF3);
-            finishesBefore = CodeCount(stats, 0xF4);
+            endsBefore = SimProcess::RequestsOf(stats, 0xF3);
+            finishesBefore = SimProcess::RequestsOf(stats, 0xF4);
             boxesBefore = h.boxes.Count();
             ClickDownload(image);
           })
@@ -376,8 +375,8 @@ TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGives
           EXPECT_FALSE(h.session.Firmware().State().Active());
           if (!run.silent) {
             const auto stats = sim->Stats();
-            EXPECT_EQ(CodeCount(stats, 0xF3), endsBefore + 1) << run.name;
-            EXPECT_EQ(CodeCount(stats, 0xF4), finishesBefore + 1) << run.name;
+            EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF3), endsBefore + 1) << run.name;
+            EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF4), finishesBefore + 1) << run.name;
             EXPECT_EQ(test::ReadFile(received), bytes) << run.name;
           }
           ASSERT_FALSE(sim->Ask("silent off", "ok").empty());
@@ -420,7 +419,7 @@ TEST_F(FirmwareDownload, RepliesThatAnswerNoRequestLeaveOneTrueVerdictPerDownloa
         // Replies are handled in order: once two keep-alives have been answered,
         // whatever came before them has been handled too.
         .WaitFor("link watch again (" + fault.command + ")",
-                 [&] { return CodeCount(sim->Stats(), kKeepAlive) >= CodeCount(before, kKeepAlive) + 2; })
+                 [&] { return sim->RequestsOf(kKeepAlive) >= SimProcess::RequestsOf(before, kKeepAlive) + 2; })
         .Do([&, fault] {
           const auto stats = sim->Stats();
           EXPECT_EQ(StatCount(stats, fault.counter), StatCount(before, fault.counter) + 1) << fault.command;
@@ -429,8 +428,8 @@ TEST_F(FirmwareDownload, RepliesThatAnswerNoRequestLeaveOneTrueVerdictPerDownloa
                     std::vector<std::string>{test::kSucceeded})
               << fault.command;
           // The success is the sensor's: it checked and finished this image once.
-          EXPECT_EQ(CodeCount(stats, 0xF3), CodeCount(before, 0xF3) + 1) << fault.command;
-          EXPECT_EQ(CodeCount(stats, 0xF4), CodeCount(before, 0xF4) + 1) << fault.command;
+          EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF3), SimProcess::RequestsOf(before, 0xF3) + 1) << fault.command;
+          EXPECT_EQ(SimProcess::RequestsOf(stats, 0xF4), SimProcess::RequestsOf(before, 0xF4) + 1) << fault.command;
           EXPECT_EQ(test::ReadFile(received), bytes) << fault.command;
         });
   }
@@ -455,7 +454,7 @@ TEST_F(FirmwareDownload, ASlowStepIsShownAsAStallYetTheDownloadEndsOnItsOwn) {
                       .RunDuring([&] { dlg->RunModal(); });
   ASSERT_TRUE(ok);
   EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kSucceeded}));
-  EXPECT_EQ(CodeCount(sim->Stats(), 0xF4), 1u);
+  EXPECT_EQ(sim->RequestsOf(0xF4), 1u);
 }
 
 // The frames one scripted session puts on the wire, as the link's trace shows
@@ -513,7 +512,7 @@ TEST_F(FirmwareDownload, ASessionPutsTheRecordedBytesOnTheWire) {
   const bool ok =
       Connected()
           .Do([&] { Click(kSearchButton); })
-          .WaitFor("a card read from the poll", [&] { return CodeCount(sim->Stats(), kCardRead) >= 3; })
+          .WaitFor("a card read from the poll", [&] { return sim->RequestsOf(kCardRead) >= 3; })
           .Do([&] { Click(kSearchButton); })
           .WaitFor("search stopped", [&] { return !h.session.IsCardPollRunning(); })
           .Do([&] {

@@ -129,9 +129,9 @@ TEST_F(ProgressDialog, EveryRefusalIsWordedLikeTheStatusRepliesAndAnAbandonedTra
   const std::pair<std::uint32_t, std::string> reasons[] = {
       {1, "无效指令"}, {2, "内部错误"}, {3, "校验失败"}, {0, "状态 0"}, {4, "状态 4"}, {300, "状态 300"}};
   for (const auto& [status, reason] : reasons)
-    ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::Refused, status}, MessageOwner::MainWindow);
-  ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::NoAnswer, 0}, MessageOwner::MainWindow);
-  ShowFirmwareVerdict(FirmwareVerdict{FirmwareOutcome::Abandoned, 0}, MessageOwner::MainWindow);
+    ShowFirmwareVerdict(h.op, FirmwareVerdict{FirmwareOutcome::Refused, status}, MessageOwner::MainWindow);
+  ShowFirmwareVerdict(h.op, FirmwareVerdict{FirmwareOutcome::NoAnswer, 0}, MessageOwner::MainWindow);
+  ShowFirmwareVerdict(h.op, FirmwareVerdict{FirmwareOutcome::Abandoned, 0}, MessageOwner::MainWindow);
   const auto boxes = h.boxes.Boxes();
   ASSERT_EQ(boxes.size(), std::size(reasons) + 1);
   for (std::size_t i = 0; i < std::size(reasons); ++i) {

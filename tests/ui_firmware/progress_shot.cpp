@@ -12,8 +12,8 @@
 #include "protocol/FirmwareTransfer.h"
 #include "ui/ProgressDlg.h"
 #include "ui/framework/QtMessagePresenter.h"
-#include "ui/framework/RecordingPresenter.h"
-#include "ui/framework/Screenshot.h"
+#include "tests/support/RecordingPresenter.h"
+#include "tests/support/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
 
 int main(int argc, char** argv) {

@@ -23,8 +23,8 @@
 
 #include "ui/framework/ControlWidgets.h"
 #include "ui/framework/Dialog.h"
-#include "ui/framework/Screenshot.h"
-#include "tests/ui_framework/ModalHelper.h"
+#include "tests/support/Screenshot.h"
+#include "tests/support/UiScript.h"
 
 using namespace varnel;
 
@@ -277,13 +277,16 @@ TEST(DialogHandlers, BrowseButtonPutsTheChosenFileIntoTheEdit) {
   int changes = 0;
   dialog.On(16, Notify::EditChanged, [&] { ++changes; });
   bool sawDialog = false;
-  WhenModal<QFileDialog>([&](QFileDialog* chooser) {
-    sawDialog = chooser->fileMode() == QFileDialog::ExistingFile && chooser->nameFilters().size() <= 1;
-    chooser->setDirectory(dir.path());
-    chooser->selectFile(path);
-    static_cast<QDialog*>(chooser)->accept();  // as the dialog's Open button does
-  });
-  QTest::mouseClick(browse->BrowseEdit()->BrowseButton(), Qt::LeftButton);
+  test::UiScript()
+      .OnModal<QFileDialog>("the file chooser",
+                            [&](QFileDialog* chooser) {
+                              sawDialog = chooser->fileMode() == QFileDialog::ExistingFile &&
+                                          chooser->nameFilters().size() <= 1;
+                              chooser->setDirectory(dir.path());
+                              chooser->selectFile(path);
+                              static_cast<QDialog*>(chooser)->accept();  // as the dialog's Open button does
+                            })
+      .RunDuring([&] { QTest::mouseClick(browse->BrowseEdit()->BrowseButton(), Qt::LeftButton); });
   EXPECT_TRUE(sawDialog);
   EXPECT_EQ(QString::fromStdString(browse->Text()), QDir::toNativeSeparators(path));
   EXPECT_GE(changes, 1);

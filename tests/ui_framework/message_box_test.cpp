@@ -8,18 +8,21 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
 
-#include "tests/ui_framework/ModalHelper.h"
+#include "tests/support/RecordingPresenter.h"
+#include "tests/support/UiScript.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
-#include "ui/framework/RecordingPresenter.h"
 #include "ui/framework/WindowNotifications.h"
 
 using namespace varnel;
+using varnel::test::QtBoxHost;
+using varnel::test::UiScript;
 using namespace std::chrono_literals;
 
 namespace {
@@ -28,7 +31,7 @@ namespace {
 constexpr const char* kExecutableName = "ui_framework_tests";
 
 TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
-  RecordingPresenter recorder;
+  RecordingPresenter recorder{QtBoxHost()};
   recorder.QueueAnswer(MessageAnswer::Yes);
 
   EXPECT_EQ(recorder.Show("串口打开失败", "", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
@@ -65,7 +68,7 @@ TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
 }
 
 TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
-  RecordingPresenter recorder;
+  RecordingPresenter recorder{QtBoxHost()};
   QTimer::singleShot(1, [&] { recorder.Show("from a timer", "", MessageButtons::Ok, MessageOwner::None); });
   ASSERT_TRUE(recorder.WaitForCount(1, 5s));
   EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"from a timer"});
@@ -78,23 +81,31 @@ TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
   QtMessagePresenter presenter(windows, "Varnel");
   QString title, text;
   int buttonCount = 0;
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
-    title = box->windowTitle();
-    text = box->text();
-    buttonCount = static_cast<int>(box->buttons().size());
-    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-  });
-  EXPECT_EQ(presenter.Show("设置成功", "提示", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
+  UiScript()
+      .OnModal<QMessageBox>("the box",
+                            [&](QMessageBox* box) {
+                              title = box->windowTitle();
+                              text = box->text();
+                              buttonCount = static_cast<int>(box->buttons().size());
+                              QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                            })
+      .RunDuring([&] {
+        EXPECT_EQ(presenter.Show("设置成功", "提示", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
+      });
   EXPECT_EQ(title, QString::fromUtf8("提示"));
   EXPECT_EQ(text, QString::fromUtf8("设置成功"));
   EXPECT_EQ(buttonCount, 1);
 
   // No caption of its own: the application's name.
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
-    title = box->windowTitle();
-    QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
-  });
-  EXPECT_EQ(presenter.Show("继续吗", "", MessageButtons::YesNo, MessageOwner::None), MessageAnswer::No);
+  UiScript()
+      .OnModal<QMessageBox>("the box without a caption",
+                            [&](QMessageBox* box) {
+                              title = box->windowTitle();
+                              QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+                            })
+      .RunDuring([&] {
+        EXPECT_EQ(presenter.Show("继续吗", "", MessageButtons::YesNo, MessageOwner::None), MessageAnswer::No);
+      });
   EXPECT_EQ(title, QString(kExecutableName));
 }
 
@@ -109,20 +120,24 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
   mainDialog.show();
 
   QWidget* parent = nullptr;
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
-    parent = box->parentWidget();
-    box->accept();
-  });
-  presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  UiScript()
+      .OnModal<QMessageBox>("the main window's box",
+                            [&](QMessageBox* box) {
+                              parent = box->parentWidget();
+                              box->accept();
+                            })
+      .RunDuring([&] { presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow); });
   EXPECT_EQ(parent, &mainDialog);
   // The main window is the one this presenter was told of, not any window called "Varnel".
   QtMessagePresenter otherProgram(windows, "其他");
   parent = &mainDialog;
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
-    parent = box->parentWidget();
-    box->accept();
-  });
-  otherProgram.Show("no main window of its own", "提示", MessageButtons::Ok, MessageOwner::MainWindow);
+  UiScript()
+      .OnModal<QMessageBox>("the other program's box",
+                            [&](QMessageBox* box) {
+                              parent = box->parentWidget();
+                              box->accept();
+                            })
+      .RunDuring([&] { otherProgram.Show("no main window of its own", "提示", MessageButtons::Ok, MessageOwner::MainWindow); });
   EXPECT_EQ(parent, nullptr);
 
   DialogTemplate progressTemplate = mainTemplate;
@@ -130,12 +145,16 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
   Dialog progress(progressTemplate, &mainDialog, &windows);
   QWidget* ownerSeen = nullptr;
   QTimer::singleShot(0, [&] {
-    WhenModal<QMessageBox>([&](QMessageBox* box) {
-      ownerSeen = box->parentWidget();
-      box->accept();
-      progress.EndDialog(kIdCancel);
-    });
-    presenter.Show("固件下载成功，请重启传感器", "提示", MessageButtons::Ok, MessageOwner::ActiveDialog);
+    UiScript()
+        .OnModal<QMessageBox>("the progress window's box",
+                              [&](QMessageBox* box) {
+                                ownerSeen = box->parentWidget();
+                                box->accept();
+                                progress.EndDialog(kIdCancel);
+                              })
+        .RunDuring([&] {
+          presenter.Show("固件下载成功，请重启传感器", "提示", MessageButtons::Ok, MessageOwner::ActiveDialog);
+        });
   });
   progress.RunModal();
   EXPECT_EQ(ownerSeen, &progress);
@@ -150,21 +169,28 @@ TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
   QString text, title;
   QThread* boxThread = nullptr;
   // The box runs its own modal loop on the main thread; it is answered from there.
-  WhenModal<QMessageBox>([&](QMessageBox* box) {
-    boxThread = box->thread();
-    text = box->text();
-    title = box->windowTitle();
-    returnedBeforeAnswer = returned.load();
-    QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
-  });
   std::promise<MessageAnswer> answer;
-  std::thread worker([&] {
-    const MessageAnswer a = presenter.Show("确定要重启传感器吗？", "警告", MessageButtons::YesNo, MessageOwner::None);
-    returned = true;
-    answer.set_value(a);
-  });
   auto future = answer.get_future();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+  std::thread worker;
+  UiScript()
+      .OnModal<QMessageBox>("the worker's box",
+                            [&](QMessageBox* box) {
+                              boxThread = box->thread();
+                              text = box->text();
+                              title = box->windowTitle();
+                              returnedBeforeAnswer = returned.load();
+                              QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+                            })
+      .RunDuring([&] {
+        worker = std::thread([&] {
+          const MessageAnswer a =
+              presenter.Show("确定要重启传感器吗？", "警告", MessageButtons::YesNo, MessageOwner::None);
+          returned = true;
+          answer.set_value(a);
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+      });
+  ASSERT_EQ(future.wait_for(0s), std::future_status::ready);
   EXPECT_EQ(future.get(), MessageAnswer::Yes);
   worker.join();
   EXPECT_EQ(boxThread, QThread::currentThread());  // shown on the main thread
@@ -180,8 +206,7 @@ TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
   // events until after Shutdown, as when it is busy stopping the program.
   std::promise<MessageAnswer> queued;
   std::thread first([&] { queued.set_value(presenter->Show("q1", "", MessageButtons::YesNo, MessageOwner::None)); });
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (presenter->PendingCount() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  test::WaitUntil([&] { return presenter->PendingCount() != 0; }, 5s, [] { std::this_thread::yield(); });
   ASSERT_EQ(presenter->PendingCount(), 1u);
   auto firstFuture = queued.get_future();
   EXPECT_EQ(firstFuture.wait_for(0s), std::future_status::timeout);  // still waiting
@@ -210,10 +235,16 @@ TEST(QtMessagePresenter, ShutdownClosesABoxAWorkerIsWaitingFor) {
   QtMessagePresenter presenter(windows, "Varnel");
   std::promise<MessageAnswer> answer;
   // Shutdown comes from inside the box's own modal loop, as an exit would.
-  WhenModal<QMessageBox>([&](QMessageBox*) { presenter.Shutdown(); });
-  std::thread worker([&] { answer.set_value(presenter.Show("等待", "", MessageButtons::YesNo, MessageOwner::None)); });
   auto future = answer.get_future();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+  std::thread worker;
+  UiScript()
+      .OnModal<QMessageBox>("the worker's box", [&](QMessageBox*) { presenter.Shutdown(); })
+      .RunDuring([&] {
+        worker = std::thread(
+            [&] { answer.set_value(presenter.Show("等待", "", MessageButtons::YesNo, MessageOwner::None)); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return future.wait_for(0s) == std::future_status::ready; }, 5000));
+      });
+  ASSERT_EQ(future.wait_for(0s), std::future_status::ready);
   EXPECT_EQ(future.get(), MessageAnswer::No);
   EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000));
   worker.join();

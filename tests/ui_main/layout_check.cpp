@@ -26,8 +26,8 @@
 #include "ui/VarnelDlg.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/QtMessagePresenter.h"
-#include "ui/framework/RecordingPresenter.h"
-#include "ui/framework/Screenshot.h"
+#include "tests/support/RecordingPresenter.h"
+#include "tests/support/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
 
 namespace {

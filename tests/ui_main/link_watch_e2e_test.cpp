@@ -29,13 +29,6 @@ void RecordMs(const char* key, std::chrono::steady_clock::time_point since) {
   std::printf("%s = %lld\n", key, static_cast<long long>(ms.count()));
 }
 
-std::uint64_t RequestsOf(SimProcess& sim, const std::string& code) {
-  const std::string codes = sim.Stats()["codes"];  // "01:3,02:2,..."
-  const auto at = codes.find(code + ":");
-  if (at == std::string::npos) return 0;
-  return std::stoull(codes.substr(at + code.size() + 1));
-}
-
 TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
   SimProcess sim({"--firmware", "1.2.3", "--hardware", "4.5.6", "--sn", "24 3 A17", "-c", "set addr 33",
                   "-c", "set baud 5", "-c", "set canid 1440", "-c", "set frame 0", "-c", "set rate 3"});
@@ -80,7 +73,7 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
           // The chain runs twice at start-up; let the second one finish first
           // (its last request, the card read, has reached the sensor).
           .WaitFor("second identity query", [&] { return dlg.Watch().IdentityRequeried(); }, 15s)
-          .WaitFor("second chain done", [&] { return RequestsOf(sim, "30") >= 2; }, 15s)
+          .WaitFor("second chain done", [&] { return sim.RequestsOf(0x30) >= 2; }, 15s)
           .WaitFor("identity again", [&] { return info() == kIdentity; })
           .Do([&] {
             sim.Command("silent on");
@@ -89,15 +82,15 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
           .WaitFor("disconnect text", [&] { return info() == kDisconnectedText; }, 15s)
           .Do([&] {
             RecordMs("silence_reported_ms", silencedAt);  // goal 2.5 s: two link-watch ticks
-            identityQueriesBefore = RequestsOf(sim, "01");
+            identityQueriesBefore = sim.RequestsOf(0x01);
             sim.Command("silent off");
             answeringAt = std::chrono::steady_clock::now();
           })
           .WaitFor("identity after the return", [&] { return info() == kIdentity; }, 15s)
-          .Do([&] { keepAlivesAtRefill = RequestsOf(sim, "7F"); })
-          .WaitFor("two more keep-alives", [&] { return RequestsOf(sim, "7F") >= keepAlivesAtRefill + 2; }, 15s)
+          .Do([&] { keepAlivesAtRefill = sim.RequestsOf(0x7F); })
+          .WaitFor("two more keep-alives", [&] { return sim.RequestsOf(0x7F) >= keepAlivesAtRefill + 2; }, 15s)
           .Do([&] {
-            EXPECT_EQ(RequestsOf(sim, "01"), identityQueriesBefore + 1);
+            EXPECT_EQ(sim.RequestsOf(0x01), identityQueriesBefore + 1);
             dlg.EndDialog(kIdCancel);
           })
           .RunDuring([&] { dlg.RunModal(); });

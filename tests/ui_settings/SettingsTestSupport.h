@@ -22,12 +22,6 @@
 
 namespace varnel::test {
 
-using WireRecorder = RecordingSender;
-
-// Command byte and payload of a recorded frame.
-inline std::uint8_t CodeOf(const Bytes& frame) { return frame.at(5); }
-inline Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 8, frame.end() - 2); }
-
 // The main window built from a template (all of it, or with a control left
 // out), its lists filled and the all-zero settings shown, sending into a
 // recorder. Nothing is started: no reader, no timers, no modal run.
@@ -42,7 +36,7 @@ struct RecordedDialog {
   void Click(int id) const { C(id)->Button()->click(); }
 
   UiHarness h;
-  WireRecorder wire;
+  RecordingSender wire;
   DeviceSession session{wire, h.receiver, {}, h.op};
   AppServices services{h.link, session, h.windows, h.op, h.ledger, [] { return std::vector<std::string>{}; }};
   CVarnelDlg dlg;
@@ -65,16 +59,6 @@ struct SimDialog {
   std::string Text(int id) const { return C(id)->Text(); }
   void Click(int id) const { QTest::mouseClick(C(id)->Widget(), Qt::LeftButton); }
 
-  // Requests of one command byte ("90", "7F", ...) the sensor has received.
-  std::uint64_t Requests(const std::string& code) {
-    const std::string codes = sim.Stats()["codes"];  // "01:2,02:2,..."
-    std::size_t at = 0;
-    while ((at = codes.find(code + ":", at)) != std::string::npos) {
-      if (at == 0 || codes[at - 1] == ',') return std::stoull(codes.substr(at + code.size() + 1));
-      at += code.size();
-    }
-    return 0;
-  }
   std::string StateOf(const std::string& key) { return sim.State()[key]; }
 
   SimProcess sim;
@@ -103,7 +87,7 @@ inline UiScript& ConnectAndSettle(UiScript& script, SimDialog& f) {
       .When("connect dialog", [] { return ActiveModal<CConnectDlg>() != nullptr; },
             [] { ActiveModal<CConnectDlg>()->OnConnect(); })
       .WaitFor("second identity query", [&f] { return f.dlg.Watch().IdentityRequeried(); }, 15s)
-      .WaitFor("second chain done", [&f] { return f.Requests("30") >= 2; }, 15s);
+      .WaitFor("second chain done", [&f] { return f.sim.RequestsOf(0x30) >= 2; }, 15s);
 }
 
 // Sends a control command to the simulator and waits until it has taken it.

@@ -47,7 +47,7 @@ TEST(CardSearchEndToEnd, ShowsReadingsKeepsOneReadOutAndStopsWhenTheSensorFallsS
   Tell(script, f, "card 0").WaitFor("no card again", [&] { return f.Text(EditCardId) == kNoCard; });
   Tell(script, f, "silent on")
       .Do([&] {
-        readsAtSilence = f.Requests("30");
+        readsAtSilence = f.sim.RequestsOf(0x30);
         silencedAt = std::chrono::steady_clock::now();
       })
       // The link watch finds the silence at its second tick at the latest.
@@ -60,8 +60,8 @@ TEST(CardSearchEndToEnd, ShowsReadingsKeepsOneReadOutAndStopsWhenTheSensorFallsS
             static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count()));
         EXPECT_FALSE(f.dlg.CardSearchActive());
         EXPECT_FALSE(f.h.session.IsCardPollRunning());
-        readsAtStop = f.Requests("30");
-        keepAlivesAtStop = f.Requests("7F");
+        readsAtStop = f.sim.RequestsOf(0x30);
+        keepAlivesAtStop = f.sim.RequestsOf(0x7F);
         // An ungated 100 ms poll would send ten reads a second into the silence.
         // The gate lets out the read after the last reply, one more each time a
         // read is given up for lost, and the last one freed by the stop.
@@ -69,13 +69,13 @@ TEST(CardSearchEndToEnd, ShowsReadingsKeepsOneReadOutAndStopsWhenTheSensorFallsS
       })
       // The stop's tick sends its keep-alive after the read the stop freed, so once
       // a keep-alive of that tick or later has arrived, the count of reads is final.
-      .WaitFor("the next keep-alive", [&] { return f.Requests("7F") > keepAlivesAtStop; })
+      .WaitFor("the next keep-alive", [&] { return f.sim.RequestsOf(0x7F) > keepAlivesAtStop; })
       .Do([&] {
-        readsAtStop = f.Requests("30");
-        keepAlivesAtStop = f.Requests("7F");
+        readsAtStop = f.sim.RequestsOf(0x30);
+        keepAlivesAtStop = f.sim.RequestsOf(0x7F);
       })
-      .WaitFor("another keep-alive", [&] { return f.Requests("7F") > keepAlivesAtStop; })
-      .Do([&] { EXPECT_EQ(f.Requests("30"), readsAtStop) << "polled after the stop"; });
+      .WaitFor("another keep-alive", [&] { return f.sim.RequestsOf(0x7F) > keepAlivesAtStop; })
+      .Do([&] { EXPECT_EQ(f.sim.RequestsOf(0x30), readsAtStop) << "polled after the stop"; });
   Tell(script, f, "silent off")
       // The tick after the silence still misses the keep-alive it sent into it;
       // the search can start again once the link watch has the sensor back.
@@ -85,7 +85,7 @@ TEST(CardSearchEndToEnd, ShowsReadingsKeepsOneReadOutAndStopsWhenTheSensorFallsS
         EXPECT_EQ(f.Text(SearchCard), kStop);
       })
       // The chain after the return reads one card itself; more are the poll's.
-      .WaitFor("polling again", [&] { return f.Requests("30") >= readsAtStop + 3; })
+      .WaitFor("polling again", [&] { return f.sim.RequestsOf(0x30) >= readsAtStop + 3; })
       .Do([&] {
         EXPECT_EQ(f.Text(SearchCard), kStop);
         f.dlg.EndDialog(kIdCancel);
@@ -113,7 +113,7 @@ TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
       // read, and its reply freeing the gate, must not fall among the poll's.
       .WaitFor("second chain's card reply", [&] { return cardReplies >= 2; }, 20s)
       .Do([&] {
-        readsAtStart = f.Requests("30");
+        readsAtStart = f.sim.RequestsOf(0x30);
         f.Click(SearchCard);
       });
   // Watch the sensor's count of reads against the readings the window has shown.
@@ -124,7 +124,7 @@ TEST(CardSearchEndToEnd, SlowSensorGetsOneReadAtATime) {
           ++readingsSeen;
           // Reads sent so far: one per reading shown, plus at most the one out now,
           // one whose reply has not been shown yet, and one per read given up.
-          EXPECT_LE(f.Requests("30") - readsAtStart, readingsSeen + 2 + f.h.session.LostCardReads());
+          EXPECT_LE(f.sim.RequestsOf(0x30) - readsAtStart, readingsSeen + 2 + f.h.session.LostCardReads());
         });
   }
   script.Do([&] { f.dlg.EndDialog(kIdCancel); });
@@ -178,9 +178,9 @@ TEST(CardSearchEndToEnd, StatusBoxLeftOpenIsNoDisconnection) {
         f.Click(SaveConfig);
       })
       .WaitFor("status box open", [&] { return statusBox.IsOpen(); })
-      .Do([&] { keepAlivesAtOpen = f.Requests("7F"); })
+      .Do([&] { keepAlivesAtOpen = f.sim.RequestsOf(0x7F); })
       // Three link-watch ticks with the box open; two were enough to report a loss.
-      .WaitFor("three keep-alives", [&] { return f.Requests("7F") >= keepAlivesAtOpen + 3; }, 8s)
+      .WaitFor("three keep-alives", [&] { return f.sim.RequestsOf(0x7F) >= keepAlivesAtOpen + 3; }, 8s)
       .Do([&] {
         EXPECT_EQ(f.Text(EditDeviceInfo), identity);
         EXPECT_EQ(f.Text(SearchCard), kStop);
@@ -205,20 +205,20 @@ TEST(CardSearchEndToEnd, PausedFromElsewhereTakesTwoPressesToPollAgain) {
   Connect(script)
       .WaitFor("card from the chain", [&] { return f.Text(EditCardId) == "305"; }, 15s)
       .Do([&] { f.Click(SearchCard); })
-      .WaitFor("polling", [&] { return f.Requests("30") >= 4; })
+      .WaitFor("polling", [&] { return f.sim.RequestsOf(0x30) >= 4; })
       .Do([&] {
         // What the firmware download and the registration do before their dialogs.
         f.h.session.StopCardPoll();
-        readsAtPause = f.Requests("30");
-        keepAlivesAtPause = f.Requests("7F");
+        readsAtPause = f.sim.RequestsOf(0x30);
+        keepAlivesAtPause = f.sim.RequestsOf(0x7F);
         EXPECT_EQ(f.Text(SearchCard), kStop);
         EXPECT_TRUE(f.dlg.CardSearchActive());
       })
-      .WaitFor("the next keep-alive", [&] { return f.Requests("7F") > keepAlivesAtPause; })
+      .WaitFor("the next keep-alive", [&] { return f.sim.RequestsOf(0x7F) > keepAlivesAtPause; })
       .Do([&] {
         // At most the last read the stop let out, still on its way, and the read
         // of the start-up's second identity chain, which may fall here.
-        EXPECT_LE(f.Requests("30"), readsAtPause + 2);
+        EXPECT_LE(f.sim.RequestsOf(0x30), readsAtPause + 2);
         f.Click(SearchCard);
         EXPECT_EQ(f.Text(SearchCard), kStart);
         EXPECT_FALSE(f.h.session.IsCardPollRunning());
@@ -226,7 +226,7 @@ TEST(CardSearchEndToEnd, PausedFromElsewhereTakesTwoPressesToPollAgain) {
         EXPECT_EQ(f.Text(SearchCard), kStop);
         EXPECT_TRUE(f.h.session.IsCardPollRunning());
       })
-      .WaitFor("polling again", [&] { return f.Requests("30") >= readsAtPause + 5; })
+      .WaitFor("polling again", [&] { return f.sim.RequestsOf(0x30) >= readsAtPause + 5; })
       .Do([&] { f.dlg.EndDialog(kIdCancel); });
   EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
   EXPECT_EQ(f.h.boxes.Count(), 0u);
