@@ -90,10 +90,9 @@ TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
 TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
   WindowRegistry windows;
   QtNotificationPoster poster{windows};
-  const int baseline = NotificationEvent::LiveCount();
-  EXPECT_FALSE(poster.HasWindow("Varnel"));
+    EXPECT_FALSE(poster.HasWindow("Varnel"));
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "lost")));
-  EXPECT_EQ(NotificationEvent::LiveCount(), baseline);  // refused, and its text freed
+  EXPECT_EQ(poster.InFlight(), 0);  // refused, and its text freed
   {
     // Windows of another registry (another program's, or another test's) are not found.
     WindowRegistry elsewhere;
@@ -155,8 +154,7 @@ TEST(Notifications, TheNewestWindowWithACaptionGetsThePost) {
 TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   WindowRegistry windows;
   QtNotificationPoster poster{windows};
-  const int baseline = NotificationEvent::LiveCount();
-  int handled = 0;
+    int handled = 0;
 
   // The window is destroyed with notifications still queued for it.
   auto dialog = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
@@ -165,9 +163,9 @@ TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(poster.Post("Varnel", WithText(kDeviceInfo, 0, std::string(1000, 'x'))));
   }
-  EXPECT_EQ(NotificationEvent::LiveCount(), baseline + 3);
+  EXPECT_EQ(poster.InFlight(), 3);
   dialog.reset();
-  EXPECT_EQ(NotificationEvent::LiveCount(), baseline);
+  EXPECT_EQ(poster.InFlight(), 0);
   QApplication::processEvents();
   EXPECT_EQ(handled, 0);
 
@@ -178,22 +176,21 @@ TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   ASSERT_TRUE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "late")));
   ended.EndDialog(kIdCancel);
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "later")));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return NotificationEvent::LiveCount() == baseline; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return poster.InFlight() == 0; }, 5000));
   EXPECT_EQ(handled, 0);
 
   // A message the window has no handler for is dropped with its text.
   Dialog plain(Captioned("Varnel"), nullptr, &windows);
   plain.show();
   ASSERT_TRUE(poster.Post("Varnel", WithText(0x999, 0, "unknown")));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return NotificationEvent::LiveCount() == baseline; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return poster.InFlight() == 0; }, 5000));
   plain.EndDialog(kIdCancel);
 }
 
 TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
   WindowRegistry windows;
   QtNotificationPoster poster{windows};
-  const int baseline = NotificationEvent::LiveCount();
-  std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false};
   std::atomic<int> accepted{0};
   std::thread worker([&] {
     while (!stop.load()) {
@@ -216,7 +213,7 @@ TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
   QApplication::processEvents();
   EXPECT_GT(accepted.load(), 0);
   EXPECT_LE(handled, accepted.load());
-  EXPECT_EQ(NotificationEvent::LiveCount(), baseline);
+  EXPECT_EQ(poster.InFlight(), 0);
 }
 
 }  // namespace

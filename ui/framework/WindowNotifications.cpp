@@ -6,25 +6,20 @@
 #include <atomic>
 
 namespace varnel {
-namespace {
 
-std::atomic<int> g_liveEvents{0};  // atomic: events are made on any thread
-
-}  // namespace
-
-NotificationEvent::NotificationEvent(Notification notification)
-    : QEvent(EventType()), notification_(std::move(notification)) {
-  g_liveEvents.fetch_add(1);
+NotificationEvent::NotificationEvent(Notification notification, std::shared_ptr<std::atomic<int>> inFlight)
+    : QEvent(EventType()), notification_(std::move(notification)), inFlight_(std::move(inFlight)) {
+  if (inFlight_) inFlight_->fetch_add(1);
 }
 
-NotificationEvent::~NotificationEvent() { g_liveEvents.fetch_sub(1); }
+NotificationEvent::~NotificationEvent() {
+  if (inFlight_) inFlight_->fetch_sub(1);
+}
 
 QEvent::Type NotificationEvent::EventType() {
   static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
   return type;
 }
-
-int NotificationEvent::LiveCount() { return g_liveEvents.load(); }
 
 void WindowRegistry::Register(QObject* window, std::string caption) {
   std::lock_guard lock(mutex_);
@@ -72,7 +67,7 @@ QtNotificationPoster::QtNotificationPoster(WindowRegistry& registry) : registry_
 
 bool QtNotificationPoster::Post(std::string_view windowCaption, Notification notification) {
   // Made before the lock is taken, so the lock is held only for the lookup and the post.
-  auto event = std::make_unique<NotificationEvent>(std::move(notification));
+  auto event = std::make_unique<NotificationEvent>(std::move(notification), inFlight_);
   return registry_.PostTo(windowCaption, std::move(event));
 }
 

@@ -3,6 +3,7 @@
 // registry of captions, the event that carries a notification, and the
 // poster the program hands on with its message boxes.
 #include <QEvent>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,18 +22,18 @@ namespace varnel {
 // thrown away with a window that closed before it arrived.
 class NotificationEvent final : public QEvent {
  public:
-  explicit NotificationEvent(Notification notification);
+  // inFlight, when given, counts this event for as long as it exists.
+  explicit NotificationEvent(Notification notification, std::shared_ptr<std::atomic<int>> inFlight = nullptr);
   ~NotificationEvent() override;
   NotificationEvent(const NotificationEvent&) = delete;
   NotificationEvent& operator=(const NotificationEvent&) = delete;
 
   static QEvent::Type EventType();
   Notification& Payload() { return notification_; }
-  // Events made and not yet destroyed, so tests can see that none is lost.
-  static int LiveCount();
 
  private:
   Notification notification_;
+  std::shared_ptr<std::atomic<int>> inFlight_;  // shared with the poster that made the event
 };
 
 // The top-level windows that exist now, by exact caption (UTF-8). Windows
@@ -70,9 +71,15 @@ class QtNotificationPoster final : public NotificationPoster {
   explicit QtNotificationPoster(WindowRegistry& registry);
   bool Post(std::string_view windowCaption, Notification notification) override;
   bool HasWindow(std::string_view windowCaption) override;
+  // Notifications this poster handed on that still exist, waiting for their
+  // window or being handled: one that is never freed shows here.
+  int InFlight() const { return inFlight_->load(); }
 
  private:
   WindowRegistry& registry_;  // outlives the poster
+  // Atomic: events are made on any thread and freed on the main thread; shared,
+  // because a queued event may outlive the poster.
+  std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace varnel
