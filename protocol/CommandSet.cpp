@@ -5,7 +5,6 @@
 #include <cstring>
 #include <iterator>
 
-
 namespace varnel {
 namespace {
 
