@@ -158,7 +158,7 @@ void DeviceLink::FeedReceiver(const std::uint8_t* bytes, std::size_t count) {
   // Every byte, in order; a frame it completes is handled before the next byte.
   // Once stopping has begun nothing more is handed on: the rest of the buffer
   // would only make the handler send requests to a port that is going away.
-  for (std::size_t i = 0; i < count && !stopping_.load(std::memory_order_relaxed); ++i) receiver_.Feed(bytes[i]);
+  for (std::size_t i = 0; i < count && !stopping_.load(std::memory_order_relaxed); ++i) receiver_.RecvData(bytes[i]);
 }
 
 void DeviceLink::DropLostPort() {

@@ -12,10 +12,10 @@ bool IsPreambleByte(std::uint8_t b) { return b == 0xAA || b == 0xBB; }
 }  // namespace
 
 void FrameReceiver::Feed(const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) Feed(bytes[i]);
+  for (std::size_t i = 0; i < count; ++i) RecvData(bytes[i]);
 }
 
-void FrameReceiver::Feed(std::uint8_t byte) {
+void FrameReceiver::RecvData(std::uint8_t byte) {
   Step(byte);
   while (replayBegin_ < replayEnd_) Step(replay_[replayBegin_++]);
   replayBegin_ = replayEnd_ = 0;

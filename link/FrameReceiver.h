@@ -43,8 +43,10 @@ class FrameReceiver {
   // Whether good frames are dumped to the log (on by default).
   void SetDumpEnabled(bool enabled) { dump_ = enabled; }
 
-  void Feed(std::uint8_t byte);
-  void Feed(const std::uint8_t* bytes, std::size_t count);
+  // The receive state machine: takes one byte from the line; a byte that
+  // completes a good frame has it dumped and handled before this returns.
+  void RecvData(std::uint8_t byte);
+  void Feed(const std::uint8_t* bytes, std::size_t count);  // RecvData for each, in order
 
   // The line has carried nothing for quiet. From kIdleResync on, whatever is
   // held cannot become a frame any more: it is searched again after its first

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     });
     receiver.Feed(data, size);
-    for (std::size_t i = 0; i < FrameReceiver::kMaxHeld; ++i) receiver.Feed(static_cast<std::uint8_t>(i % 0xAA));
+    for (std::size_t i = 0; i < FrameReceiver::kMaxHeld; ++i) receiver.RecvData(static_cast<std::uint8_t>(i % 0xAA));
     noiseDone = true;
     receiver.Feed(expected.wire.data(), expected.wire.size());
     Require(afterNoise == 1, "frame after a frame's worth of plain noise not delivered exactly once");
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ++delivered;
     });
     for (std::size_t i = 0; i < size; ++i)
-      if (!IsPreambleByte(data[i])) receiver.Feed(data[i]);
+      if (!IsPreambleByte(data[i])) receiver.RecvData(data[i]);
     receiver.Feed(expected.wire.data(), expected.wire.size());
     Require(delivered == 1, "frame after plain noise not delivered exactly once");
   }

@@ -43,9 +43,9 @@ class FrameReceiverTest : public ::testing::Test {
 
 TEST_F(FrameReceiverTest, EmptyPayloadFrameCompletesWithItsTenthByte) {
   const Bytes frame = WireFrame(0x81, {});
-  for (std::size_t i = 0; i + 1 < frame.size(); ++i) receiver.Feed(frame[i]);
+  for (std::size_t i = 0; i + 1 < frame.size(); ++i) receiver.RecvData(frame[i]);
   EXPECT_TRUE(seen.empty());
-  receiver.Feed(frame.back());
+  receiver.RecvData(frame.back());
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0], (SeenFrame{0xBBBBBBBB, 0x01, 0x81, {}, static_cast<std::uint16_t>(frame[8] | frame[9] << 8)}));
   EXPECT_EQ(receiver.FramesDelivered(), 1u);
@@ -183,7 +183,7 @@ TEST_F(FrameReceiverTest, StrayPreambleByteBeforeAnEmptyReplyIsSearchedAgainWhen
     EXPECT_FALSE(receiver.HoldsBytes());
 
     for (const std::uint8_t b : wire) {
-      receiver.Feed(b);
+      receiver.RecvData(b);
       receiver.LineIdle(milliseconds(20));
     }
     receiver.LineIdle(milliseconds(500));
@@ -246,7 +246,7 @@ std::vector<SeenFrame> ReceiveInChunks(const Bytes& bytes, std::mt19937* rng) {
   receiver.SetDumpEnabled(false);
   receiver.SetFrameHandler([&](const LinkFrame& f) { out.push_back(SeenFrame::From(f)); });
   if (!rng) {
-    for (std::uint8_t b : bytes) receiver.Feed(b);
+    for (std::uint8_t b : bytes) receiver.RecvData(b);
     return out;
   }
   std::uniform_int_distribution<std::size_t> chunk(1, 3000);
