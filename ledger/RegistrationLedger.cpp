@@ -62,7 +62,8 @@ struct CodePageNoCase {
 
 using LedgerDocument = CSimpleIniTempl<char, CodePageNoCase, SI_ConvertA<char>>;
 
-std::optional<std::filesystem::path> LedgerPath() {
+std::optional<std::filesystem::path> LedgerPath(const std::filesystem::path& file) {
+  if (!file.empty()) return file;
   // The current directory at this moment: the operator may have moved between calls.
   std::error_code error;
   std::filesystem::path directory = std::filesystem::current_path(error);
@@ -189,7 +190,7 @@ void RegistrationLedger::Warn(const std::string& text) const {
 }
 
 LedgerLock RegistrationLedger::Lock() const {
-  const std::optional<std::filesystem::path> path = LedgerPath();
+  const std::optional<std::filesystem::path> path = LedgerPath(file_);
   const std::optional<std::filesystem::path> file = path ? ExistingRegularFile(*path) : std::nullopt;
   // Without a ledger there is nothing to guard; the steps report the missing file.
   if (!file) return LedgerLock(true, std::nullopt);
@@ -236,48 +237,62 @@ bool RegistrationLedger::CheckStorable(const std::string& serial) const {
 
 bool RegistrationLedger::HasRecord(const std::string& serial) const {
   LedgerDocument document;
-  if (!Load(LedgerPath(), document)) {
+  if (!Load(LedgerPath(file_), document)) {
     Warn(kReadError);
     return false;
   }
   return IsRecorded(document, Utf8ToCodePage(serial));
 }
 
-void RegistrationLedger::AddRecord(const std::string& serial, const std::string& timestamp) const {
+bool RegistrationLedger::AddRecord(const std::string& serial, const std::string& timestamp) const {
   const LedgerLock lock = Lock();
-  if (lock) AddRecord(lock, serial, timestamp);
+  return lock && AddRecord(lock, serial, timestamp);
 }
 
-void RegistrationLedger::AddRecord(const LedgerLock& lock, const std::string& serial,
+bool RegistrationLedger::AddRecord(const LedgerLock& lock, const std::string& serial,
                                    const std::string& timestamp) const {
-  if (!lock) return;  // refused: another station has the ledger
-  const std::optional<std::filesystem::path> path = LedgerPath();
+  if (!lock) return false;  // refused: another station has the ledger
+  const std::optional<std::filesystem::path> path = LedgerPath(file_);
   LedgerDocument document;
   if (!Load(path, document)) {
     Warn(kOpenError);
-    return;
+    return false;
   }
   const std::string key = Utf8ToCodePage(serial);
   const std::string value = Utf8ToCodePage(timestamp);
   if (document.SetValue(kSection, key.c_str(), value.c_str()) < 0) {
     Warn(kStoreError);
-    return;
+    return false;
   }
   const std::optional<std::string> text = Serialise(document);
   if (!text || !ReadsBack(*text, key, value)) {
     Warn(kStoreError);
-    return;
+    return false;
   }
   switch (ReplaceWholeFile(*path, *text, lock.Held())) {
     case ReplaceOutcome::Replaced:
-      break;
+      return true;
     case ReplaceOutcome::Failed:
       Warn(kStoreError);
-      break;
+      return false;
     case ReplaceOutcome::FolderRefused:
       Warn(kFolderRefused);
-      break;
+      return false;
   }
+  return false;
+}
+
+RegisterOutcome RegistrationLedger::Register(const std::string& serial, const std::string& timestamp,
+                                             const std::function<void()>& writeSensor) const {
+  // Held from the duplicate check through the record and the sensor write, so another
+  // station sharing the ledger can neither pass the same check nor drop this record.
+  const LedgerLock lock = Lock();
+  if (!lock) return RegisterOutcome::LedgerBusy;  // the ledger said who keeps it
+  if (HasRecord(serial)) return RegisterOutcome::Duplicate;
+  // The ledger reports its own failures; the sensor gets its number regardless.
+  const bool recorded = AddRecord(lock, serial, timestamp);
+  writeSensor();
+  return recorded ? RegisterOutcome::Registered : RegisterOutcome::NotRecorded;
 }
 
 }  // namespace varnel

@@ -8,6 +8,8 @@
 // same number twice nor drop each other's records.
 #include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,14 +34,24 @@ class LedgerLock {
   std::optional<LockFile> lock_;
 };
 
+// How a registration ended. The sensor is written in every case but the first two.
+enum class RegisterOutcome {
+  Duplicate,    // the ledger holds the number already: nothing stored, nothing sent
+  LedgerBusy,   // another station kept the ledger (it said who): nothing stored, nothing sent
+  Registered,   // recorded and sent
+  NotRecorded,  // the ledger refused the record (it said why); the sensor got its number
+};
+
 class RegistrationLedger {
  public:
   static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
   // op: where failures are reported (boxes over the active dialog). lockWait: how
-  // long a registration waits for another station to finish its own.
-  explicit RegistrationLedger(const Operator& op, std::chrono::milliseconds lockWait = kDefaultLockWait)
-      : operator_(op), lockWait_(lockWait) {}
+  // long a registration waits for another station to finish its own. file: the
+  // ledger's path; empty for "Tallis.ini" in the current directory of each call.
+  explicit RegistrationLedger(const Operator& op, std::chrono::milliseconds lockWait = kDefaultLockWait,
+                              std::filesystem::path file = {})
+      : operator_(op), lockWait_(lockWait), file_(std::move(file)) {}
 
   // Takes the ledger's lock (a file beside the ledger, ".lock" added to its name). When
   // another process keeps it for the whole wait, tells the operator which host and
@@ -59,16 +71,22 @@ class RegistrationLedger {
 
   // Records serial with timestamp (both UTF-8) and rewrites the ledger, under lock (which
   // the caller holds). The ledger is never created here. Failures are reported to the
-  // operator only, and leave the file exactly as it was.
-  void AddRecord(const LedgerLock& lock, const std::string& serial, const std::string& timestamp) const;
+  // operator only, and leave the file exactly as it was. Answers whether it was stored.
+  bool AddRecord(const LedgerLock& lock, const std::string& serial, const std::string& timestamp) const;
   // The same, taking the lock for this one store.
-  void AddRecord(const std::string& serial, const std::string& timestamp) const;
+  bool AddRecord(const std::string& serial, const std::string& timestamp) const;
+
+  // One registration: under the lock, the duplicate check, the record, then
+  // writeSensor (which sends the number to the sensor).
+  RegisterOutcome Register(const std::string& serial, const std::string& timestamp,
+                           const std::function<void()>& writeSensor) const;
 
  private:
   void Warn(const std::string& text) const;
 
   const Operator operator_;  // outlives the ledger
   std::chrono::milliseconds lockWait_;
+  std::filesystem::path file_;  // empty: the current directory's ledger
 };
 
 // instant in local time as "%Y-%m-%d %H:%M:%S", e.g. 2019-07-05 09:30:12.

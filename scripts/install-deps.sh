@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n libgl-dev
-  libsimpleini-dev
+  libsimpleini-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth
 )

@@ -13,7 +13,6 @@ namespace varnel {
 namespace {
 
 constexpr int kSerialTextChars = 8;
-constexpr char kDuplicateSuffix[] = "的记录已经存在";
 
 // A time the system cannot convert (out of its range) reads as all-zero fields
 // instead of leaving them undefined.
@@ -44,20 +43,6 @@ void CDevRegister::OnInitDialog() {
   if (DialogControl* text = Control(register_ids::SerialText)) text->SetLimitText(kSerialTextChars);
 }
 
-CDevRegister::Outcome CDevRegister::RegisterLocked(const std::string& serial, const RegistrationRecord& record,
-                                                   std::time_t instant) {
-  RegistrationLedger& ledger = services_.ledger;
-  // Held from the duplicate check through the sensor write and the record, so another
-  // station sharing the ledger can neither pass the same check nor drop this record.
-  const LedgerLock lock = ledger.Lock();
-  if (!lock) return Outcome::LedgerBusy;  // the ledger said who keeps it
-  if (ledger.HasRecord(serial)) return Outcome::Duplicate;
-  // The ledger reports its own failures; the sensor gets its number regardless.
-  ledger.AddRecord(lock, serial, FormatRegistrationTimestamp(instant));
-  services_.session.SendRegisterSn(record);
-  return Outcome::Registered;
-}
-
 void CDevRegister::OnRegister() {
   // One instant for the record, the serial number and the time stamp, so a press
   // just after midnight at a month's end cannot mix two months.
@@ -79,15 +64,18 @@ void CDevRegister::OnRegister() {
   // A text the ledger would refuse or garble is turned away while nothing is stored or
   // sent: afterwards the sensor and the ledger would disagree about the number.
   if (!services_.ledger.CheckStorable(serial)) return;
-  switch (RegisterLocked(serial, record, instant)) {
-    case Outcome::Registered:
+  const RegisterOutcome outcome = services_.ledger.Register(
+      serial, FormatRegistrationTimestamp(instant), [&] { services_.session.SendRegisterSn(record); });
+  switch (outcome) {
+    case RegisterOutcome::Registered:
+    case RegisterOutcome::NotRecorded:  // the ledger has said why
       EndDialog(kIdCancel);
       break;
-    case Outcome::Duplicate:
+    case RegisterOutcome::Duplicate:
       // Shown once the ledger is free again: the operator's answer may take a while.
-      services_.op.ShowMessage("\"" + serial + "\"" + kDuplicateSuffix, {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
+      services_.op.ShowMessage(DuplicateSerialText(serial), {}, MessageButtons::Ok, MessageOwner::ActiveDialog);
       break;  // the operator may change the text and try again
-    case Outcome::LedgerBusy:
+    case RegisterOutcome::LedgerBusy:
       break;  // nothing stored, nothing sent; the operator may try again
   }
 }

@@ -26,10 +26,6 @@ class CDevRegister : public Dialog {
   void OnInitDialog() override;
 
  private:
-  enum class Outcome { Registered, Duplicate, LedgerBusy };
-  // The steps under the ledger's lock: duplicate check, record, sensor write.
-  Outcome RegisterLocked(const std::string& serial, const RegistrationRecord& record, std::time_t instant);
-
   AppServices& services_;  // outlives the dialog
 };
 

@@ -12,24 +12,9 @@
 #include "ui/ProgressDlg.h"
 #include "ui/VarnelDlg.h"
 #include "ui/rules/DisplayText.h"
+#include "ui/rules/FirmwareImageCheck.h"
 
 namespace varnel {
-namespace {
-
-std::string RefusalText(FirmwareLoadResult result) {
-  switch (result) {
-    case FirmwareLoadResult::Ok: break;
-    case FirmwareLoadResult::IsDirectory: return "所选路径是文件夹，不是MCU固件文件";
-    case FirmwareLoadResult::CannotOpen: return "无法打开MCU固件文件";
-    case FirmwareLoadResult::CannotRead: return "无法读取MCU固件文件";
-    case FirmwareLoadResult::Empty: return "MCU固件文件为空";
-    case FirmwareLoadResult::TooLarge:
-      return "MCU固件文件过大，最大为" + std::to_string(std::uint64_t{kMaxOtaChunks} * OTA_CHUNK_SIZE) + "字节";
-  }
-  return {};
-}
-
-}  // namespace
 
 void CVarnelDlg::RegisterFirmwareHandlers() {
   On(main_ids::Download, Notify::Clicked, [this] { OnDownloadFirmware(); });
@@ -44,12 +29,13 @@ void CVarnelDlg::RegisterFirmwareHandlers() {
 }
 
 void CVarnelDlg::OnDownloadFirmware() {
-  namespace fs = std::filesystem;
   const DialogControl* edit = Control(main_ids::FirmwarePath);
   const std::string path = edit ? edit->Text() : std::string();
 
+  // A name that is no image's is refused before anything else is looked at
+  // (the check reads no file then).
   if (!LooksLikeFirmwarePath(path)) {
-    Warn("不是有效的MCU固件");
+    Warn(CheckFirmwareImage(path).refusal);
     return;
   }
   // The window of the last download was closed while the sensor still checked
@@ -58,18 +44,11 @@ void CVarnelDlg::OnDownloadFirmware() {
     Warn("传感器正在校验上一次下载的固件，请等待结果后再下载");
     return;
   }
-  // The edit holds UTF-8 on every platform.
-  const fs::path file(std::u8string(path.begin(), path.end()));
-  std::error_code error;
-  if (fs::status(file, error).type() == fs::file_type::not_found) {
-    Warn("MCU固件不存在");
-    return;
-  }
-  // Read it whole now: a folder, an unreadable, empty or oversized file is
-  // refused while nothing has been stopped or sent.
-  std::vector<std::uint8_t> image;
-  if (const FirmwareLoadResult loaded = LoadFirmwareImage(file, image); loaded != FirmwareLoadResult::Ok) {
-    Warn(RefusalText(loaded));
+  // Read whole now: a missing, unreadable, empty or oversized file
+  // is refused while nothing has been stopped or sent.
+  FirmwareImageCheck check = CheckFirmwareImage(path);
+  if (!check.Accepted()) {
+    Warn(check.refusal);
     return;
   }
 
@@ -78,8 +57,8 @@ void CVarnelDlg::OnDownloadFirmware() {
   services_.session.StopCardPoll();  // the search itself stays on: caption and flag unchanged
 
   FirmwareDownloadHooks hooks;
-  hooks.imageSize = static_cast<std::uint32_t>(image.size());
-  hooks.start = [this, image = std::move(image)]() mutable {
+  hooks.imageSize = static_cast<std::uint32_t>(check.image.size());
+  hooks.start = [this, image = std::move(check.image)]() mutable {
     return services_.session.Firmware().StartFirmwareDownload(std::move(image));
   };
   hooks.abandon = [this] { services_.session.Firmware().AbandonFirmwareTransfer(); };
@@ -95,7 +74,7 @@ void CVarnelDlg::OnDownloadFirmware() {
   if (cardPollWasRunning) QThread::msleep(100);
   progress.RunModal();  // sends the begin request once its window can be found
   if (const auto started = progress.StartResult(); started && *started != FirmwareLoadResult::Ok)
-    Warn(RefusalText(*started));
+    Warn(FirmwareStartRefusal(*started));
 
   if (progress.HandedOver()) {
     const std::optional<FirmwareVerdict> verdict = progress.LateVerdict();

@@ -51,4 +51,8 @@ std::string TransferAverageText(std::uint64_t bytesTotal, double elapsedSeconds)
   return text;
 }
 
+std::string DuplicateSerialText(std::string_view serial) {
+  return "\"" + std::string(serial) + "\"的记录已经存在";
+}
+
 }  // namespace varnel

@@ -20,6 +20,9 @@ std::string SerialDatePrefix(const std::tm& local);
 // "%02d-%02d-%s" of the year byte, the month and the operator's text.
 std::string FormatSerialNumber(std::uint8_t yearByte, std::uint8_t month, std::string_view text);
 
+// The registration refused because the ledger holds serial already.
+std::string DuplicateSerialText(std::string_view serial);
+
 // Progress counter "done/total".
 std::string ProgressCounterText(int done, int total);
 
