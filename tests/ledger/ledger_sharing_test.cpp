@@ -45,6 +45,32 @@ TEST_F(LedgerTest, RewriteClearsWhatKilledRewritesLeftBehind) {
             (std::vector<std::string>{"Other.ini.tmp-4242", "Tallis.ini", "Tallis.ini.tmp-99", "Tallis.ini.tmp-notes"}));
 }
 
+TEST_F(LedgerTest, RegistrationWritesTheSensorOnlyForANumberNotYetRecorded) {
+  WriteBytes("Tallis.ini", kLedger);
+  int writes = 0;
+  EXPECT_EQ(ledger_.Register("19-07-a0001", kStamp, [&] { ++writes; }), RegisterOutcome::Duplicate);
+  EXPECT_EQ(writes, 0);
+  EXPECT_EQ(ledger_.Register("19-07-A0002", kStamp, [&] { ++writes; }), RegisterOutcome::Registered);
+  EXPECT_EQ(writes, 1);
+  ExpectNoMessage();
+  EXPECT_EQ(ReadBytes("Tallis.ini"), std::string(kLedger) + "19-07-A0002 = 2019-07-05 09:31:40\r\n");
+
+  // A ledger elsewhere, named by its path, is the one used; the current folder's is left alone.
+  WriteBytes(root_ / "elsewhere.ini", "[DID]\r\n");
+  const RegistrationLedger named(messages_.AsOperator(), RegistrationLedger::kDefaultLockWait, root_ / "elsewhere.ini");
+  EXPECT_EQ(named.Register("19-07-A0001", kStamp, [&] { ++writes; }), RegisterOutcome::Registered);
+  EXPECT_EQ(ReadBytes(root_ / "elsewhere.ini"), "[DID]\r\n19-07-A0001 = 2019-07-05 09:31:40\r\n");
+  EXPECT_EQ(ReadBytes("Tallis.ini"), std::string(kLedger) + "19-07-A0002 = 2019-07-05 09:31:40\r\n");
+}
+
+TEST_F(LedgerTest, RegistrationThatCannotBeRecordedSaysSoAndStillWritesTheSensor) {
+  int writes = 0;  // no ledger file at all: the dialog's behaviour, the number still goes out
+  EXPECT_EQ(ledger_.Register("19-07-A0002", kStamp, [&] { ++writes; }), RegisterOutcome::NotRecorded);
+  EXPECT_EQ(writes, 1);
+  EXPECT_FALSE(messages_.Boxes().empty());
+  messages_.Clear();
+}
+
 #ifndef _WIN32
 
 // One station: registers each number the way the registration dialog does, and writes the
