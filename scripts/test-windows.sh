@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Cross-builds the core without Qt for 64-bit Windows (mingw-w64) and runs its tests
-# under wine: link, platform (Win32), protocol, ledger, ui/rules, the sensor model.
-# Tests that need a pseudo-terminal are reported as skipped. Exits non-zero on a failure.
+# under wine: link, platform (Win32), protocol, ledger, ui/rules, the sensor model, and
+# the Windows programs end to end against the (Linux) simulated sensor on a COM port
+# that wine maps to its pseudo-terminal. Tests that need a pseudo-terminal inside the
+# Windows program are reported as skipped. Exits non-zero on a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VARNEL_WITH_WINDOWS=1 scripts/install-deps.sh
 
 jobs=$(nproc)
 stage() { printf '\n===== %s =====\n' "$*"; }
+
+# The Windows programs are tested against the simulator of the Linux build.
+stage "the simulated sensor (Linux build)"
+cmake --preset default >/dev/null
+cmake --build --preset default --target varnel-sensor-sim -j "$jobs"
 
 stage "configure + build (windows, mingw-w64)"
 cmake --preset windows >/dev/null
