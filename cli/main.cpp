@@ -13,9 +13,7 @@
 #include "platform/StopSignals.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
+#include "platform/Win32.h"
 #endif
 
 namespace {
