@@ -64,7 +64,8 @@ void RunSideBySide(benchmark::State& state) {
     state.SetIterationTime(seconds);
     total += seconds;
     std::ifstream in(folder + "/summary.json");
-    for (const auto& port : nlohmann::json::parse(in)["ports"])
+    const nlohmann::json summary = nlohmann::json::parse(in);
+    for (const auto& port : summary["ports"])
       slowestPort = std::max(slowestPort, port["seconds"].get<double>());
   }
   const double n = static_cast<double>(state.iterations());

@@ -45,6 +45,8 @@ struct PortRun {
   double seconds = 0;                   // from the begin request to the verdict
 };
 
+constexpr std::chrono::milliseconds kLookEvery{100};
+
 struct Shared {
   std::atomic<bool> abandon{false};  // set by the main thread when the operator stops the tool
   std::mutex mutex;                  // pairs with ended; guards nothing else
@@ -76,12 +78,16 @@ void RunOnePort(const CommandContext& ctx, const std::vector<std::uint8_t>& imag
   if (const FirmwareLoadResult started = transfer.StartFirmwareDownload(image); started != FirmwareLoadResult::Ok)
     return finish(ExitCode::BadInput, FirmwareStartRefusal(started));
 
+  // The exchange runs on the reader thread; this one only listens. The
+  // transfer's state (under its lock, which the reader needs for every step)
+  // is looked at a few times a second, not at every chunk.
+  Clock::time_point nextLook = Clock::now() + kLookEvery;
   for (;;) {
     if (shared.abandon) {
       transfer.AbandonFirmwareTransfer();
       return finish(ExitCode::Failed, "stopped by the operator");
     }
-    const std::optional<Notification> n = port.Events().WaitNext(Clock::now() + std::chrono::milliseconds(50));
+    const std::optional<Notification> n = port.Events().WaitNext(nextLook);
     if (n && n->message == WM_FW_PROGRESS) {
       if (const std::optional<FirmwareVerdict> verdict = VerdictOfProgress(n->wParam, n->lParam)) {
         run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -100,6 +106,8 @@ void RunOnePort(const CommandContext& ctx, const std::vector<std::uint8_t>& imag
       }
       if (n->wParam == PROGRESS_STEP) run.chunksDone.fetch_add(1);
     }
+    if (Clock::now() < nextLook) continue;
+    nextLook = Clock::now() + kLookEvery;
     const FirmwareTransferState state = transfer.State();
     if (state.stage == OtaStage::End || state.stage == OtaStage::Finish) run.phase = PortPhase::Checking;
     // Before the last chunk a silent step is given up (never sent again: the
