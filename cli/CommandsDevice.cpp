@@ -1,5 +1,9 @@
 // ports, info, set, restart/save/factory-reset and card: one request (or the
 // identity chain, or the card poll) on one port.
+#include <algorithm>
+#include <memory>
+#include <span>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"

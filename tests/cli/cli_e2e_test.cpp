@@ -40,7 +40,10 @@ TEST(CliDevice, SilentSensorIsNoAnswerAfterTheBoundedRetries) {
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(run.code, 4) << run.err;
   EXPECT_NE(run.err.find("did not answer within 200 ms"), std::string::npos) << run.err;
-  // Asked once and once again, never more.
+  // Asked once and once again, never more (the program has ended: the count is final
+  // once the simulator has read everything it wrote).
+  EXPECT_TRUE(WaitUntil([&] { return sim.RequestsOf(0x01) >= 2; }, std::chrono::seconds(5),
+                        std::chrono::milliseconds(20)));
   EXPECT_EQ(sim.RequestsOf(0x01), 2u);
 }
 

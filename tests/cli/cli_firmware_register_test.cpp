@@ -65,7 +65,10 @@ TEST(CliFirmware, SilentSensorIsNoAnswerAndTheBeginIsNotRepeated) {
   const CliResult run = RunCli({"firmware", "--port", sim.LinkPath(), file.string(), "--timeout", "300"});
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(run.code, 4) << run.err;
+  EXPECT_TRUE(WaitUntil([&] { return sim.RequestsOf(0xF0) >= 1; }, std::chrono::seconds(5),
+                        std::chrono::milliseconds(20)));
   EXPECT_EQ(sim.RequestsOf(0xF0), 1u);
+  EXPECT_EQ(sim.RequestsOf(0xF1), 0u);
 }
 
 TEST(CliRegister, SecondRegistrationOfOneNumberIsRefused) {
