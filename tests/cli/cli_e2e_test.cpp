@@ -5,7 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include "tests/cli/CliRun.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SimProcess.h"
 
 namespace varnel::test {
@@ -112,6 +115,25 @@ TEST(CliDevice, CardReadingsAndPortListing) {
   EXPECT_EQ(ports.code, 0);
   const json listed = json::parse(ports.out)["ports"];
   EXPECT_NE(std::find(listed.begin(), listed.end(), sim.LinkPath()), listed.end()) << ports.out;
+}
+
+TEST(CliDevice, WatchFollowsTheCardUntilStopped) {
+  SimProcess sim({"--card", "1 305"});
+  ASSERT_TRUE(sim.Started());
+  ScratchFolder folder;
+  ChildOptions options;
+  options.args = {VARNEL_CLI_EXECUTABLE, "card", "--port", sim.LinkPath(), "--watch", "--json"};
+  options.files = {{STDOUT_FILENO, (folder.Path() / "out").string()}};
+  ChildProcess watch(std::move(options));
+  ASSERT_TRUE(WaitUntil([&] { return folder.Read("out").find("\"number\":305") != std::string::npos; },
+                        std::chrono::seconds(10), std::chrono::milliseconds(20)));
+  sim.Ask("card 0", "ok");
+  ASSERT_TRUE(WaitUntil([&] { return folder.Read("out").find("\"card\":\"无卡\"") != std::string::npos; },
+                        std::chrono::seconds(10), std::chrono::milliseconds(20)));
+  // A stop request ends the watch as a success, the port released.
+  ASSERT_TRUE(watch.Terminate(std::chrono::seconds(10)));
+  EXPECT_FALSE(watch.Signalled());
+  EXPECT_EQ(watch.ExitCode(), 0);
 }
 
 }  // namespace
