@@ -30,13 +30,17 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kImageSize = 64 * 1024;
 constexpr std::uint32_t kBaud = 115200;
 
-// Both windows exist; counts card readings and wakes a waiter on each post.
-class CardPoster final : public NotificationPoster {
+// Both windows exist; counts card readings and finished transfers, and wakes a
+// waiter on each post (a transfer is waited for the way the progress window
+// learns of its end, not by asking the transfer's state over and over, which
+// would compete with the reader for the transfer's lock).
+class CountingPoster final : public NotificationPoster {
  public:
   bool Post(std::string_view, Notification n) override {
     {
       std::lock_guard lock(mutex_);
       if (n.message == WM_CARD_NUMBER) ++cards_;
+      if (n.message == WM_FW_PROGRESS && n.wParam == PROGRESS_DONE) ++transfers_;
     }
     changed_.notify_all();
     return true;
@@ -46,11 +50,16 @@ class CardPoster final : public NotificationPoster {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, within, [&] { return cards_ > 0; });
   }
+  bool WaitForTransfers(int count, std::chrono::milliseconds within) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, within, [&] { return transfers_ >= count; });
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  int cards_ = 0;  // guarded by mutex_
+  int cards_ = 0;      // guarded by mutex_
+  int transfers_ = 0;  // guarded by mutex_
 };
 
 int Fail(const char* what) {
@@ -67,7 +76,7 @@ int main(int argc, char** argv) {
   const int transfers = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
 
   FrameReceiver receiver;
-  CardPoster poster;
+  CountingPoster poster;
   test::MessageRecorder boxes;
   Operator op{boxes, poster};
   DeviceLink link{receiver, op};
@@ -95,11 +104,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < transfers; ++i) {
     const auto start = Clock::now();
     if (session.Firmware().StartFirmwareDownload(image) != FirmwareLoadResult::Ok) return Fail("transfer refused");
-    while (session.Firmware().State().Active()) {
-      if (Clock::now() - start > std::chrono::seconds(120)) return Fail("transfer did not end within 120 s");
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    if (!poster.WaitForTransfers(i + 1, std::chrono::seconds(120))) return Fail("transfer did not end within 120 s");
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    while (session.Firmware().State().Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!boxes.Boxes().empty()) return Fail(("the transfer showed a box: " + boxes.Boxes()[0].text).c_str());
     times.push_back(seconds);
     std::printf("transfer %d: %.3f s (limit %.3f s, %.1f %%)\n", i + 1, seconds, limit, 100.0 * limit / seconds);
