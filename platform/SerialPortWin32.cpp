@@ -87,8 +87,9 @@ struct SerialPort::Impl {
   // Takes up to capacity bytes the driver already holds, without waiting for more.
   // Answers false when the device has gone.
   bool TakeQueued(std::uint8_t* buffer, std::size_t capacity, std::size_t* got);
-  // Settles the pending one-byte read (cancelling it) and answers whether it had taken its byte.
-  bool AbandonPendingRead();
+  // Cancels the pending one-byte read and waits until it has settled (it may
+  // have taken its byte first; that byte goes with the handle being closed).
+  void SettlePendingRead();
 
   HANDLE handle = INVALID_HANDLE_VALUE;  // written by Open/Close, which never run while a Read or Write does
   std::string name;                      // same owner as handle
@@ -125,14 +126,12 @@ bool SerialPort::Impl::TakeQueued(std::uint8_t* buffer, std::size_t capacity, st
   return true;
 }
 
-bool SerialPort::Impl::AbandonPendingRead() {
-  if (!readPending) return false;
+void SerialPort::Impl::SettlePendingRead() {
+  if (!readPending) return;
   readPending = false;
   CancelIoEx(handle, &readOp);
   DWORD n = 0;
-  // Waits for the cancelled read to settle: it may have taken its byte first.
   GetOverlappedResult(handle, &readOp, &n, TRUE);
-  return n > 0;
 }
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
@@ -276,7 +275,7 @@ void SerialPort::Close() {
   ResetEvent(impl_->stopWrites);
   if (impl_->handle == INVALID_HANDLE_VALUE) return;
   // The pending read writes into this object: it must have settled before the handle goes.
-  impl_->AbandonPendingRead();
+  impl_->SettlePendingRead();
   CloseHandle(impl_->handle);
   impl_->handle = INVALID_HANDLE_VALUE;
   impl_->name.clear();
