@@ -8,8 +8,8 @@ prefix to the link the simulator publishes (the link follows an unplug and replu
 so the port comes back under the same name). The mapping is what wine itself
 would make: the value COM<n> under HKLM\\Software\\Wine\\Ports, an entry under
 HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM (where the port list is read), and the
-prefix's dosdevices/com<n> entry. Wine's running server reads the Ports key only
-when it starts; it follows the dosdevices entry at once, so no restart is needed.
+prefix's dosdevices/com<n> entry. Wine turns the Ports key into that entry only as it
+starts up; an entry made here is followed at once, so no restart is needed.
 
 PROGRAM runs through cmake/wine-run.sh with the port name in VARNEL_TEST_PORT and
 in place of every "{port}" in its arguments. While it runs, a line
