@@ -10,6 +10,7 @@ packages=(
   libsimpleini-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth
+  desktop-file-utils file unzip
 )
 if [ "${VARNEL_WITH_WINDOWS:-0}" = 1 ]; then
   # The Windows cross build and its test run (scripts/test-windows.sh): mingw-w64 with
