@@ -11,6 +11,7 @@
 #include "cli/ExitCodes.h"
 #include "link/TrafficWriter.h"
 #include "platform/StopSignals.h"
+#include "varnel/Version.h"
 
 #ifdef _WIN32
 #include "platform/Win32.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"varnel-cli: read, configure, update and register RFID card sensors on serial ports."};
   app.footer(ExitCodeTable());
+  app.set_version_flag("--version", "varnel-cli " VARNEL_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   // One value per --port, so a port never swallows the words after it.
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
+  } catch (const CLI::Success& e) {  // --help, --help-all, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
