@@ -13,6 +13,7 @@
 #include "protocol/DeviceSession.h"
 #include "ui/AppServices.h"
 #include "ui/VarnelApp.h"
+#include "ui/rules/PortListing.h"
 #include "ui/framework/MessageBoxes.h"
 #include "ui/framework/WindowNotifications.h"
 #include "ui/framework/qt/QtApplication.h"

@@ -11,31 +11,14 @@
 #include "cli/ExitCodes.h"
 #include "link/TrafficWriter.h"
 #include "platform/StopSignals.h"
+#include "ui/rules/PortListing.h"
 #include "varnel/Version.h"
 
 #ifdef _WIN32
 #include "platform/Win32.h"
 #endif
 
-namespace {
-
 using namespace varnel::cli;
-
-// Where simulated sensors publish their ports: varnel/ports under the user's
-// runtime directory ($XDG_RUNTIME_DIR, else <temp dir>/runtime-<user>).
-std::string PublishedPortsDirectory() {
-#ifdef _WIN32
-  return {};
-#else
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return std::string(runtime) + "/varnel/ports";
-  const char* tmp = std::getenv("TMPDIR");
-  const char* user = std::getenv("USER");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/runtime-" + (user ? user : "") + "/varnel/ports";
-#endif
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
@@ -113,7 +96,7 @@ int main(int argc, char** argv) {
   ctx.stopRequested = [&stopSignals] { return stopSignals.Take() != 0; };
 
   ExitCode code = ExitCode::Failed;
-  if (*ports) code = RunPorts(ctx, PublishedPortsDirectory());
+  if (*ports) code = RunPorts(ctx, varnel::PublishedPortsDirectory());
   else if (*info) code = RunInfo(ctx);
   else if (*set) code = RunSet(ctx, setting, value, frame);
   else if (*restart) code = RunControl(ctx, ControlAction::Restart, yes);

@@ -28,8 +28,4 @@ struct AppServices {
   std::function<std::time_t()> now = [] { return std::time(nullptr); };
 };
 
-// The folder simulated sensors publish their pseudo-terminals in:
-// varnel/ports under the user's runtime directory.
-std::string PublishedPortsDirectory();
-
 }  // namespace varnel

@@ -1,6 +1,14 @@
 #include "ui/rules/PortListing.h"
 
+#include "platform/RuntimeDirectory.h"
+
 namespace varnel {
+
+std::string PublishedPortsDirectory() {
+  const std::string runtime = UserRuntimeDirectory();
+  if (runtime.empty()) return {};
+  return runtime + "/varnel/ports";
+}
 
 PortListing ApplyPortListingRule(const std::vector<std::string>& enumerated, bool requireComPrefix) {
   constexpr std::size_t kTableSize = 128;

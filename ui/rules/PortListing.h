@@ -15,6 +15,10 @@ struct PortListing {
 // At most 128 names are looked at.
 PortListing ApplyPortListingRule(const std::vector<std::string>& enumerated, bool requireComPrefix);
 
+// The folder simulated sensors publish their pseudo-terminals in: varnel/ports
+// under the user's runtime directory; empty when there is none.
+std::string PublishedPortsDirectory();
+
 #ifdef _WIN32
 constexpr bool kPortNamesUseComRule = true;
 #else
