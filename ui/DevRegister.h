@@ -14,8 +14,8 @@ namespace varnel {
 
 class CDevRegister : public Dialog {
  public:
-  explicit CDevRegister(AppServices& services, QWidget* parent = nullptr);
-  CDevRegister(AppServices& services, const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
+  explicit CDevRegister(AppServices& services, Dialog* parent = nullptr);
+  CDevRegister(AppServices& services, const DialogTemplate& dialogTemplate, Dialog* parent = nullptr);
 
   // The "注册" button: check the text, lock the ledger, look up, record, send, close.
   // A duplicate, a text the ledger cannot hold or a ledger kept by another station

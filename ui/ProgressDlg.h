@@ -48,9 +48,9 @@ class CProgressDlg : public Dialog {
   static constexpr std::chrono::milliseconds kNotAnsweredAfter{2000};
 
   // op: where the dialog's boxes go.
-  CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks = {}, QWidget* parent = nullptr);
+  CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks = {}, Dialog* parent = nullptr);
   CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks,
-               const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
+               const DialogTemplate& dialogTemplate, Dialog* parent = nullptr);
 
   // WM_FW_PROGRESS: PROGRESS_TOTAL with the chunk count, PROGRESS_STEP, or a verdict.
   void OnProgress(std::uint32_t wParam, std::uint32_t lParam);

@@ -9,19 +9,18 @@
 
 #include "ui/AppServices.h"
 
-class QObject;
-
 namespace varnel {
 
-class QtMessagePresenter;
+class DialogMessagePresenter;
 class StopSignals;
+class WaitableWatch;
 
 class CVarnelApp {
  public:
   // presenter: the box presenter to shut down first at exit, so a reader
   // thread waiting for an operator's answer cannot hold up the end; may be null.
   // stopSignals: the stop requests to watch while the dialogs run; may be null.
-  CVarnelApp(AppServices& services, QtMessagePresenter* presenter, StopSignals* stopSignals = nullptr);
+  CVarnelApp(AppServices& services, DialogMessagePresenter* presenter, StopSignals* stopSignals = nullptr);
 
   // Runs the whole life of the user interface; answers false, as there is no
   // message loop of the application's own after it.
@@ -33,11 +32,11 @@ class CVarnelApp {
 
  private:
   // Watches stopSignals_ on the main thread's event loop (which the modal runs keep turning).
-  std::unique_ptr<QObject> WatchStopSignals();
+  std::unique_ptr<WaitableWatch> WatchStopSignals();
   void StopLink();
 
   AppServices& services_;
-  QtMessagePresenter* presenter_;
+  DialogMessagePresenter* presenter_;
   StopSignals* stopSignals_;
 };
 

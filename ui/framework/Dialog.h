@@ -3,11 +3,16 @@
 // handlers registered per control id and notification, a modal run that ends
 // with OK or Cancel, window timers by id, and notifications posted to the
 // dialog by its caption. Main thread only (except what WindowRegistry does).
-#include <QDialog>
+//
+// The window itself belongs to a backend (ui/framework/qt or
+// ui/framework/win32): it defines NativeDialog and the members listed under
+// "the backend's part" below, and calls back into Dispatch, DeliverNotification,
+// FireTimer, Ok and Cancel as the window sees the operator act.
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +24,7 @@
 namespace varnel {
 
 class WindowRegistry;
+struct NativeDialog;  // the backend's window
 
 // Results of a modal run, and the ids of the buttons that end one.
 inline constexpr int kIdOk = 1;
@@ -31,18 +37,21 @@ enum class Notify {
   EditChanged,       // an edit's text changed, by the operator or the program
 };
 
-class Dialog : public QDialog {
+class Dialog {
  public:
   using Handler = std::function<void()>;
   // The handler may take the text out of the notification; whatever is left
   // is freed after it returns.
   using MessageHandler = std::function<void(Notification&)>;
 
-  // registry: where the dialog is found by its caption while its window
-  // exists (during a modal run, or while shown); none: nobody finds it.
-  explicit Dialog(const DialogTemplate& dialogTemplate, QWidget* parent = nullptr,
+  // parent: the window this one is modal over; nullptr = the active window,
+  // or none. registry: where the dialog is found by its caption while its
+  // window exists (during a modal run, or while shown); none: nobody finds it.
+  explicit Dialog(const DialogTemplate& dialogTemplate, Dialog* parent = nullptr,
                   WindowRegistry* registry = nullptr);
-  ~Dialog() override;
+  virtual ~Dialog();
+  Dialog(const Dialog&) = delete;
+  Dialog& operator=(const Dialog&) = delete;
 
   // Runs the dialog modally: OnInitDialog first (the dialog may end itself
   // there without ever being shown), then the modal loop until EndDialog.
@@ -71,12 +80,26 @@ class Dialog : public QDialog {
   std::string Caption() const;
   void SetCaption(const std::string& utf8);
   BaseUnits Units() const { return units_; }
+  Dialog* Parent() const { return parent_; }
 
-  // Escape, the close box and a Cancel button end here; Enter without a
-  // default button and an OK button end in OnOK. Both are routed through
-  // QDialog's accept()/reject() as well.
-  void accept() override { OnOK(); }
-  void reject() override { OnCancel(); }
+  // ---- Called by the backend's window, on the main thread.
+  // A control raised a notification: its handler runs; without one, a click
+  // on the OK or Cancel button ends in OnOK / OnCancel.
+  void Dispatch(int controlId, Notify notify);
+  // A posted notification arrived: its message handler runs, unless the
+  // window has closed since (then it is dropped with its text).
+  void DeliverNotification(Notification& notification);
+  // The window timer with this dialog id fired (ignored once killed).
+  void FireTimer(int id);
+  // Enter without a button to press, and Escape or the close box.
+  void Ok() { OnOK(); }
+  void Cancel() { OnCancel(); }
+  // The window was shown without a modal run: it can be found from now on.
+  void WindowShown() { RegisterWindow(); }
+  // The window's caption changed.
+  void CaptionChanged();
+
+  NativeDialog& Native() const { return *native_; }
 
  protected:
   virtual void OnInitDialog() {}
@@ -84,31 +107,42 @@ class Dialog : public QDialog {
   virtual void OnCancel() { EndDialog(kIdCancel); }
   virtual void OnTimer(int id) { (void)id; }
 
-  bool event(QEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-
  private:
-  void CreateControls(const DialogTemplate& dialogTemplate);
-  QWidget* CreateWidget(const ControlTemplate& source);
-  void ConnectNotifications(DialogControl& control);
-  void Dispatch(int controlId, Notify notify);
   void RegisterWindow();
   void UnregisterWindow();
   void KillAllTimers();
 
-  BaseUnits units_;
+  // ---- The backend's part, one definition per backend.
+  // Makes the window and its controls (in template order, controls_ filled,
+  // units_ measured from the dialog font); parent_ is set already.
+  void CreateNativeWindow(const DialogTemplate& dialogTemplate);
+  // Destroys the window; no callback comes after it.
+  void DestroyNativeWindow();
+  // Shows the window and runs its modal loop until EndNativeModal; answers
+  // the result given there, or 0 when the loop ended otherwise.
+  int RunNativeModal();
+  // Ends the modal loop (or hides the window shown without one).
+  void EndNativeModal(int result);
+  bool NativeVisible() const;
+  // Starts (or restarts) the window timer id; answers whether it runs.
+  bool StartNativeTimer(int id, int ms);
+  void StopNativeTimer(int id);
+  std::string NativeCaption() const;
+  void SetNativeCaption(const std::string& utf8);
+
+  Dialog* parent_;                                        // outlives the dialog; may be null
   WindowRegistry* registry_;                              // outlives the dialog; may be null
+  std::unique_ptr<NativeDialog> native_;
+  BaseUnits units_;
   std::vector<std::unique_ptr<DialogControl>> controls_;  // template order
   std::map<std::pair<int, Notify>, Handler> handlers_;
   std::map<std::uint32_t, MessageHandler> messageHandlers_;
-  std::map<int, int> timers_;  // dialog timer id -> Qt timer id
+  std::set<int> timers_;       // dialog timer ids that run
   bool running_ = false;       // inside RunModal, before EndDialog
   bool ended_ = false;         // EndDialog was called in this run
   int endResult_ = 0;
-  bool registered_ = false;  // findable by caption
+  bool registered_ = false;    // findable by caption
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // false once destroyed (a modal run may outlive us)
 };
 
 }  // namespace varnel

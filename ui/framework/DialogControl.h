@@ -2,34 +2,36 @@
 // One control of a dialog, reached by its id. The typed operations do what the
 // dialogs ask of their controls; an operation that does not apply to the
 // control's kind does nothing and answers false / -1 / an empty text.
-// Main thread only, like every widget.
+// Main thread only, like every window.
+//
+// The control's window belongs to the backend, which defines NativeControl and
+// every member not defined in DialogControl.cpp (the text, list, edit,
+// limit and visibility operations, and RenderProgress). DialogControl.cpp
+// holds what is the same on every backend: construction and the progress
+// arithmetic.
+#include <memory>
 #include <string>
 
 #include "ui/framework/DialogTemplate.h"
 
-class QWidget;
-class QLineEdit;
-class QPlainTextEdit;
-class QComboBox;
-class QProgressBar;
-class QAbstractButton;
-
 namespace varnel {
 
-class DropDownList;
-class FileBrowseEdit;
+struct NativeControl;  // the backend's window of the control
 
 class DialogControl {
  public:
-  // box: the template rectangle in pixels, which the widget already has.
-  DialogControl(const ControlTemplate& source, QWidget* widget, PixelRect box);
+  // box: the template rectangle in pixels, which the native control already has.
+  DialogControl(const ControlTemplate& source, std::unique_ptr<NativeControl> native, PixelRect box);
+  ~DialogControl();
   DialogControl(const DialogControl&) = delete;
   DialogControl& operator=(const DialogControl&) = delete;
 
   int Id() const { return id_; }
   ControlKind Kind() const { return kind_; }
-  QWidget* Widget() const { return widget_; }
   PixelRect Box() const { return box_; }
+  // Static texts centred on their box (they grow on both sides when too narrow).
+  bool Centered() const { return centered_; }
+  NativeControl& Native() const { return *native_; }
 
   // Text as UTF-8: the caption of labels, group boxes and buttons, the content
   // of edits, the current entry of a list. Multi-line edits give and take
@@ -73,28 +75,19 @@ class DialogControl {
   int Position() const { return position_; }
   int SetPosition(int position);  // answers the previous position
 
-  // Direct access for what the typed operations do not cover; nullptr when the
-  // control is of another kind.
-  QLineEdit* LineEdit() const;          // Edit, FileBrowseEdit
-  QPlainTextEdit* TextEdit() const;     // EditMultiline
-  QComboBox* ComboBox() const;          // DropDownList
-  DropDownList* DropDown() const;       // DropDownList
-  FileBrowseEdit* BrowseEdit() const;   // FileBrowseEdit
-  QProgressBar* Progress() const;       // ProgressBar
-  QAbstractButton* Button() const;      // PushButton, DefaultPushButton
-
  private:
+  bool IsProgress() const { return kind_ == ControlKind::ProgressBar; }
+
+  // The backend's part: draws the bar at position_ within rangeMin_..rangeMax_
+  // (empty when the range is empty). Called on construction too.
   void RenderProgress();
-  void FitStaticText();
-  void ApplyLimit(long long shownLength);
 
   int id_;
   ControlKind kind_;
-  QWidget* widget_;  // owned by the dialog's widget tree
+  std::unique_ptr<NativeControl> native_;
   PixelRect box_;
   bool centered_;
-  int limit_ = 0;    // 0: no limit set by the program
-  bool limitFollowsEdits_ = false;
+  int limit_ = 0;  // 0: no limit set by the program; kept by the backend's SetLimitText
   int rangeMin_ = 0, rangeMax_ = 100, step_ = 10, position_ = 0;  // progress bars
 };
 

@@ -1,9 +1,12 @@
 #pragma once
 // Notifications to top-level windows found by their exact caption: the
-// registry of captions, the event that carries a notification, and the
-// poster the program hands on with its message boxes.
-#include <QEvent>
+// registry of captions and the poster the program hands on with its message
+// boxes. How a notification travels to the window is the backend's business
+// (DialogNotificationPoster::Post is defined once per backend: a posted event
+// on Qt, a posted window message on Win32); both deliver it on the main thread,
+// in posting order, through Dialog::DeliverNotification.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,28 +16,9 @@
 
 #include "platform/Operator.h"
 
-class QObject;
-
 namespace varnel {
 
-// A posted notification on its way to a window. It owns the notification's
-// text; the text goes with the event, whether the event is delivered or
-// thrown away with a window that closed before it arrived.
-class NotificationEvent final : public QEvent {
- public:
-  // inFlight, when given, counts this event for as long as it exists.
-  explicit NotificationEvent(Notification notification, std::shared_ptr<std::atomic<int>> inFlight = nullptr);
-  ~NotificationEvent() override;
-  NotificationEvent(const NotificationEvent&) = delete;
-  NotificationEvent& operator=(const NotificationEvent&) = delete;
-
-  static QEvent::Type EventType();
-  Notification& Payload() { return notification_; }
-
- private:
-  Notification notification_;
-  std::shared_ptr<std::atomic<int>> inFlight_;  // shared with the poster that made the event
-};
+class Dialog;
 
 // The top-level windows that exist now, by exact caption (UTF-8). Windows
 // register and unregister on the main thread; lookups and posts come from any
@@ -47,38 +31,42 @@ class WindowRegistry {
   WindowRegistry& operator=(const WindowRegistry&) = delete;
 
   // Adds the window, or changes its caption when it is already there.
-  void Register(QObject* window, std::string caption);
-  void Unregister(QObject* window);
+  void Register(Dialog* window, std::string caption);
+  void Unregister(Dialog* window);
   bool Has(std::string_view caption) const;
   // Main thread only: the answer stays valid only as long as the caller does
   // not give the window a chance to close.
-  QObject* Find(std::string_view caption) const;
-  // Posts the event to the window with this caption (the newest, when several
-  // carry it); answers false and destroys the event when there is none.
-  bool PostTo(std::string_view caption, std::unique_ptr<QEvent> event);
+  Dialog* Find(std::string_view caption) const;
+  // Runs post with the window that has this caption (the newest, when several
+  // carry it) while holding the lock, so the window cannot go meanwhile; post
+  // must not wait for the main thread. Answers false when there is none.
+  bool PostTo(std::string_view caption, const std::function<void(Dialog&)>& post);
 
  private:
-  QObject* FindLocked(std::string_view caption) const;
+  Dialog* FindLocked(std::string_view caption) const;
 
-  mutable std::mutex mutex_;                                // guards windows_
-  std::vector<std::pair<std::string, QObject*>> windows_;  // oldest first
+  mutable std::mutex mutex_;                               // guards windows_
+  std::vector<std::pair<std::string, Dialog*>> windows_;  // oldest first
 };
 
-// NotificationPoster on Qt: events posted to the window's object are handled
-// on the main thread in posting order.
-class QtNotificationPoster final : public NotificationPoster {
+// NotificationPoster over the registry. Notifications are delivered on the
+// main thread in posting order; one whose window closes before it arrives is
+// dropped with its text.
+class DialogNotificationPoster final : public NotificationPoster {
  public:
-  explicit QtNotificationPoster(WindowRegistry& registry);
-  bool Post(std::string_view windowCaption, Notification notification) override;
+  explicit DialogNotificationPoster(WindowRegistry& registry);
+  bool Post(std::string_view windowCaption, Notification notification) override;  // per backend
   bool HasWindow(std::string_view windowCaption) override;
   // Notifications this poster handed on that still exist, waiting for their
   // window or being handled: one that is never freed shows here.
   int InFlight() const { return inFlight_->load(); }
+  // Shared with every notification on its way, which counts itself while it
+  // exists (a queued one may outlive the poster).
+  const std::shared_ptr<std::atomic<int>>& InFlightCounter() const { return inFlight_; }
 
  private:
   WindowRegistry& registry_;  // outlives the poster
-  // Atomic: events are made on any thread and freed on the main thread; shared,
-  // because a queued event may outlive the poster.
+  // Atomic: notifications are made on any thread and freed on the main thread.
   std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
 };
 
