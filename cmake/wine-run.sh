@@ -8,7 +8,10 @@ prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
+# Windows programs with windows (the dialog tests, varnel.exe) need an X server:
+# scripts/test-windows.sh starts an Xvfb and names it in VARNEL_WINE_DISPLAY.
+if [ -n "${VARNEL_WINE_DISPLAY:-}" ]; then export DISPLAY="$VARNEL_WINE_DISPLAY"; else unset DISPLAY; fi
 mkdir -p "$(dirname "$prefix")"
 (
   # One test at a time gets here; the others wait until wine is ready for them.

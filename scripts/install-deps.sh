@@ -14,7 +14,7 @@ packages=(
 if [ "${VARNEL_WITH_WINDOWS:-0}" = 1 ]; then
   # The Windows cross build and its test run (scripts/test-windows.sh): mingw-w64 with
   # the posix thread model (std::thread, std::mutex), GoogleTest's sources, 64-bit wine.
-  packages+=(g++-mingw-w64-x86-64-posix googletest wine64 wine locales)
+  packages+=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 fi
 
 missing=()
@@ -23,27 +23,11 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-
-# Wine under LANG=zh_CN.UTF-8 gives the operators' code page 936 and renders the
-# Chinese captions; without the generated locale it loses them.
-zh_locale() {
-  [ "${VARNEL_WITH_WINDOWS:-0}" = 1 ] || return 0
-  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8' && return 0
-  command -v locale-gen >/dev/null || return 0  # locales comes with the packages below
-  $SUDO sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
-  $SUDO locale-gen >/dev/null
-}
-
-if [ ${#missing[@]} -eq 0 ]; then
-  zh_locale
-  exit 0
-fi
+[ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-zh_locale
