@@ -7,6 +7,8 @@ set -e
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
+# The operators' code page (936) and wine's CJK font fallback, where the locale exists.
+if locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then export LANG=zh_CN.UTF-8; unset LC_ALL; fi
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 unset WAYLAND_DISPLAY
 # Windows programs with windows (the dialog tests, varnel.exe) need an X server:

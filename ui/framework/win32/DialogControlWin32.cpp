@@ -27,6 +27,8 @@ bool IsEdit(ControlKind kind) {
 
 }  // namespace
 
+DialogControl::~DialogControl() { delete native_; }
+
 std::string DialogControl::Text() const {
   if (Kind() == ControlKind::ProgressBar) return {};
   if (Kind() == ControlKind::DropDownList) return ItemText(SelectedIndex());

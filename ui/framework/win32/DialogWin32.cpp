@@ -41,7 +41,11 @@ void FitStaticText(HWND dialog, const DialogControl& control) {
   GetTextExtentPoint32W(dc, text.c_str(), length, &need);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
-  PixelRect r = control.Box();
+  RECT placed{};
+  GetWindowRect(label, &placed);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&placed), 2);
+  PixelRect r{placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top};
+  if (need.cx <= r.w && need.cy <= r.h) return;
   if (need.cx > r.w) {
     const int grow = need.cx - r.w;
     if (control.Centered()) r.x -= grow / 2;
@@ -171,7 +175,7 @@ Dialog* DialogFromWindow(HWND hwnd) {
 }
 
 void Dialog::CreateNativeWindow(const DialogTemplate& dialogTemplate) {
-  native_ = std::make_unique<NativeDialog>();
+  native_ = new NativeDialog;
   static const bool commonControls = [] {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
     return InitCommonControlsEx(&icc) != FALSE;
@@ -208,10 +212,10 @@ void Dialog::CreateNativeWindow(const DialogTemplate& dialogTemplate) {
       controls_.back()->Native().browseButton = child;
       continue;
     }
-    auto native = std::make_unique<NativeControl>();
+    auto* native = new NativeControl;
     native->hwnd = child;
     const PixelRect box = DialogUnitsToPixels(units_, source.x, source.y, source.w, source.h);
-    controls_.push_back(std::make_unique<DialogControl>(source, std::move(native), box));
+    controls_.push_back(std::make_unique<DialogControl>(source, native, box));
     if (source.kind == ControlKind::GroupBox) groupBoxes.push_back(child);
     if (source.kind == ControlKind::Label || source.kind == ControlKind::StaticCentered) {
       FitStaticText(hwnd, *controls_.back());
@@ -229,8 +233,9 @@ void Dialog::DestroyNativeWindow() {
   if (native_->hwnd) {
     SetWindowLongPtrW(native_->hwnd, DWLP_USER, 0);  // no callback after this
     DestroyWindow(native_->hwnd);                     // frees the notifications still queued
-    native_->hwnd = nullptr;
   }
+  delete native_;
+  native_ = nullptr;
 }
 
 int Dialog::RunNativeModal() {
