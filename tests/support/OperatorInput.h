@@ -6,6 +6,8 @@
 // (as input events to the native window), so the dialog raises the same
 // notifications it raises for a real operator; an action on a disabled or
 // hidden control does nothing, as for the operator.
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "tests/support/RecordingPresenter.h"
@@ -52,6 +54,22 @@ T* ActiveModal() {
 
 // Handles the events and messages waiting for the main thread (briefly).
 void ProcessEvents();
+// Runs action on the main thread the next time its event loop turns (in
+// whatever modal run is under way then).
+void RunSoon(std::function<void()> action);
+// Calls tick on the main thread every ms milliseconds while an event loop
+// runs there (a modal run's, a box's), until destroyed.
+class Ticker {
+ public:
+  Ticker(int ms, std::function<void()> tick);
+  ~Ticker();
+  Ticker(const Ticker&) = delete;
+  Ticker& operator=(const Ticker&) = delete;
+
+ private:
+  struct Native;  // the backend's
+  std::unique_ptr<Native> native_;
+};
 // Ends every running dialog with Cancel, innermost first, and closes any
 // other modal window (a message box, a file chooser) on top of them.
 void CancelAllDialogs();

@@ -113,10 +113,10 @@ class Dialog {
   void KillAllTimers();
 
   // ---- The backend's part, one definition per backend.
-  // Makes the window and its controls (in template order, controls_ filled,
-  // units_ measured from the dialog font); parent_ is set already.
+  // Makes native_, the window and its controls (in template order, controls_
+  // filled, units_ measured from the dialog font); parent_ is set already.
   void CreateNativeWindow(const DialogTemplate& dialogTemplate);
-  // Destroys the window; no callback comes after it.
+  // Destroys the window and deletes native_; no callback comes after it.
   void DestroyNativeWindow();
   // Shows the window and runs its modal loop until EndNativeModal; answers
   // the result given there, or 0 when the loop ended otherwise.
@@ -132,7 +132,7 @@ class Dialog {
 
   Dialog* parent_;                                        // outlives the dialog; may be null
   WindowRegistry* registry_;                              // outlives the dialog; may be null
-  std::unique_ptr<NativeDialog> native_;
+  NativeDialog* native_ = nullptr;  // owned: made and deleted by the backend's part
   BaseUnits units_;
   std::vector<std::unique_ptr<DialogControl>> controls_;  // template order
   std::map<std::pair<int, Notify>, Handler> handlers_;

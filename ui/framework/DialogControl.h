@@ -9,7 +9,6 @@
 // limit and visibility operations, and RenderProgress). DialogControl.cpp
 // holds what is the same on every backend: construction and the progress
 // arithmetic.
-#include <memory>
 #include <string>
 
 #include "ui/framework/DialogTemplate.h"
@@ -20,9 +19,10 @@ struct NativeControl;  // the backend's window of the control
 
 class DialogControl {
  public:
-  // box: the template rectangle in pixels, which the native control already has.
-  DialogControl(const ControlTemplate& source, std::unique_ptr<NativeControl> native, PixelRect box);
-  ~DialogControl();
+  // native: made by the backend, owned from here on. box: the template
+  // rectangle in pixels, which the native control already has.
+  DialogControl(const ControlTemplate& source, NativeControl* native, PixelRect box);
+  ~DialogControl();  // the backend's: deletes native
   DialogControl(const DialogControl&) = delete;
   DialogControl& operator=(const DialogControl&) = delete;
 
@@ -84,7 +84,7 @@ class DialogControl {
 
   int id_;
   ControlKind kind_;
-  std::unique_ptr<NativeControl> native_;
+  NativeControl* native_;  // owned
   PixelRect box_;
   bool centered_;
   int limit_ = 0;  // 0: no limit set by the program; kept by the backend's SetLimitText
