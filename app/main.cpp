@@ -13,8 +13,9 @@
 #include "protocol/DeviceSession.h"
 #include "ui/AppServices.h"
 #include "ui/VarnelApp.h"
-#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/MessageBoxes.h"
 #include "ui/framework/WindowNotifications.h"
+#include "ui/framework/qt/QtApplication.h"
 
 namespace {
 
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
   // Built in the order they depend on each other, so they go in the reverse
   // order: nothing below outlives what it was handed.
   varnel::WindowRegistry windows;
-  varnel::QtMessagePresenter presenter(windows, std::string(varnel::kMainDialogCaption));
-  varnel::QtNotificationPoster poster(windows);
+  varnel::DialogMessagePresenter presenter(windows, std::string(varnel::kMainDialogCaption));
+  varnel::DialogNotificationPoster poster(windows);
   const varnel::Operator op{presenter, poster};
   varnel::FrameReceiver receiver;
   receiver.SetTrafficLog(&traffic);

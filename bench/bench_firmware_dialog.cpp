@@ -36,6 +36,7 @@
 #include "ui/DialogTemplates.h"
 #include "ui/ProgressDlg.h"
 #include "ui/VarnelDlg.h"
+#include "ui/framework/qt/QtAccess.h"
 #include "tests/support/RecordingPresenter.h"
 #include "ui/framework/WindowNotifications.h"
 
@@ -69,7 +70,7 @@ struct Rig {
   TrafficWriter trace{devNull, stderr};
   FrameReceiver receiver;
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
+  DialogNotificationPoster poster{windows};
   RecordingPresenter boxes;
   Operator op{boxes, poster};
   DeviceLink link{receiver, op};
@@ -101,7 +102,7 @@ void BM_FirmwareDialog64KiB_Paced115200(benchmark::State& state) {
     });
   });
   gMain->Control(main_ids::FirmwarePath)->SetText(gImagePath);
-  QAbstractButton* download = gMain->Control(main_ids::Download)->Button();
+  QAbstractButton* download = Button(*gMain->Control(main_ids::Download));
 
   double total = 0;
   for (auto _ : state) {

@@ -1,13 +1,13 @@
 #include "ui/AppServices.h"
 
-#include <QStandardPaths>
+#include "platform/RuntimeDirectory.h"
 
 namespace varnel {
 
 std::string PublishedPortsDirectory() {
-  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (runtime.isEmpty()) return {};
-  return (runtime + QStringLiteral("/varnel/ports")).toStdString();
+  const std::string runtime = UserRuntimeDirectory();
+  if (runtime.empty()) return {};
+  return runtime + "/varnel/ports";
 }
 
 }  // namespace varnel

@@ -29,10 +29,10 @@ std::tm LocalCalendarTime(std::time_t instant) {
 
 }  // namespace
 
-CDevRegister::CDevRegister(AppServices& services, QWidget* parent)
+CDevRegister::CDevRegister(AppServices& services, Dialog* parent)
     : CDevRegister(services, RegisterDialogTemplate(), parent) {}
 
-CDevRegister::CDevRegister(AppServices& services, const DialogTemplate& dialogTemplate, QWidget* parent)
+CDevRegister::CDevRegister(AppServices& services, const DialogTemplate& dialogTemplate, Dialog* parent)
     : Dialog(dialogTemplate, parent, &services.windows), services_(services) {
   On(register_ids::Register, Notify::Clicked, [this] { OnRegister(); });
 }

@@ -40,11 +40,11 @@ void ShowFirmwareVerdict(const Operator& op, const FirmwareVerdict& verdict, Mes
   }
 }
 
-CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks, QWidget* parent)
+CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks, Dialog* parent)
     : CProgressDlg(windows, op, std::move(hooks), ProgressDialogTemplate(), parent) {}
 
 CProgressDlg::CProgressDlg(WindowRegistry& windows, const Operator& op, FirmwareDownloadHooks hooks,
-                           const DialogTemplate& dialogTemplate, QWidget* parent)
+                           const DialogTemplate& dialogTemplate, Dialog* parent)
     : Dialog(dialogTemplate, parent, &windows), operator_(op), hooks_(std::move(hooks)) {
   OnMessage(WM_FW_PROGRESS, [this](Notification& n) { OnProgress(n.wParam, n.lParam); });
 }

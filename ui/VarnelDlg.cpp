@@ -1,6 +1,7 @@
 #include "ui/VarnelDlg.h"
 
-#include <QThread>
+#include <chrono>
+#include <thread>
 
 #include "platform/CodePage.h"
 #include "ui/ConnectDlg.h"
@@ -126,7 +127,7 @@ void CVarnelDlg::OnTimer(int id) {
   if (id == TIMER_LINK_START) {
     KillTimer(TIMER_LINK_START);
     services_.session.StartLink();
-    QThread::msleep(100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     SetTimer(TIMER_LINK_WATCH, 1000);
   } else if (id == TIMER_LINK_WATCH) {
     OnLinkWatchTick();
@@ -146,7 +147,7 @@ void CVarnelDlg::OnLinkWatchTick() {
       break;
     case LinkWatchAction::RequeryIdentity:
       session.SendIdentityQuery();
-      QThread::msleep(100);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
       break;
     case LinkWatchAction::None:
       break;

@@ -1,11 +1,12 @@
 // The firmware row of the main window: the image path (1001) and "下载" (1002).
 // Everything that can refuse the image is checked before the link watch and
 // the card poll are paused, so a refusal leaves the window exactly as it was.
-#include <QThread>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ui/DialogTemplates.h"
@@ -92,7 +93,7 @@ void CVarnelDlg::OnDownloadFirmware() {
 
   // Lets a card read released by the poll's stop come back before the transfer
   // starts. Without a poll there is nothing in flight to wait for.
-  if (cardPollWasRunning) QThread::msleep(100);
+  if (cardPollWasRunning) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   progress.RunModal();  // sends the begin request once its window can be found
   if (const auto started = progress.StartResult(); started && *started != FirmwareLoadResult::Ok)
     Warn(RefusalText(*started));

@@ -1,6 +1,7 @@
 // Production registration from the main window. Its button stays hidden
 // from initialisation on: registration is a factory step, reached only on purpose.
-#include <QThread>
+#include <chrono>
+#include <thread>
 
 #include "ui/DevRegister.h"
 #include "ui/DialogTemplates.h"
@@ -17,7 +18,7 @@ void CVarnelDlg::OnProductionRegister() {
   // no card read crosses the registration write; nothing restarts it afterwards.
   services_.session.StopCardPoll();
   // Lets a card read already on the wire be answered before the write goes out.
-  QThread::msleep(100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   CDevRegister dialog(services_, this);
   dialog.RunModal();
 }

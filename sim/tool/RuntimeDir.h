@@ -1,21 +1,12 @@
 #pragma once
 // Where the simulated sensor publishes its port: a symbolic link in
-// <runtime directory>/varnel/ports, found by the operator's program through its
-// UI toolkit's runtime location. The lookup here follows the same rules so that
-// both sides meet: $XDG_RUNTIME_DIR when set and usable (it is created, mode
-// 0700, when missing; it must be a real directory owned by the user; its mode
-// is corrected to 0700), else <temp dir>/runtime-<user name> under the same
-// rules, where the temp dir is $TMPDIR (cleaned) when set, else /tmp.
+// <runtime directory>/varnel/ports (UserRuntimeDirectory, the lookup the
+// operator's program uses too, so both sides meet).
 #include <string>
 
+#include "platform/RuntimeDirectory.h"
+
 namespace varnel::sim {
-
-// Answers the runtime directory, or an empty string with the reason in *problem.
-// *warning receives a note when $XDG_RUNTIME_DIR was set but unusable.
-std::string RuntimeDirectory(std::string* problem, std::string* warning);
-
-// Collapses repeated separators, "." and ".." and drops a trailing separator.
-std::string CleanPath(const std::string& path);
 
 // Creates <runtime>/varnel/ports when missing and answers its path, or an empty
 // string with the reason in *problem.

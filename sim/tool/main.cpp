@@ -279,7 +279,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string warning;
-  const std::string runtime = RuntimeDirectory(&problem, &warning);
+  const std::string runtime = varnel::UserRuntimeDirectory(&problem, &warning);
   if (!warning.empty()) Complain(warning);
   if (runtime.empty()) {
     Complain(problem);

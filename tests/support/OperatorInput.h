@@ -4,8 +4,8 @@
 // modal window on top. Defined once per backend (OperatorInputQt.cpp, ...).
 // Main thread only. Each action is delivered the way the operator's would be
 // (as input events to the native window), so the dialog raises the same
-// notifications it raises for a real operator; an action on a disabled or
-// hidden control does nothing, as for the operator.
+// notifications it raises for a real operator; an action on a disabled
+// control does nothing, as for the operator.
 #include <functional>
 #include <memory>
 #include <string>

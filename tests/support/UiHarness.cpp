@@ -1,6 +1,6 @@
 #include "tests/support/UiHarness.h"
 
-#include <QCoreApplication>
+#include "tests/support/OperatorInput.h"
 
 namespace varnel::test {
 
@@ -14,7 +14,7 @@ UiHarness::~UiHarness() {
   session.Shutdown();
   link.Stop();
   // Notifications still queued for windows of this test go with them.
-  QCoreApplication::removePostedEvents(nullptr, NotificationEvent::EventType());
+  DiscardPendingNotifications();
 }
 
 }  // namespace varnel::test

@@ -25,8 +25,8 @@ class UiHarness {
 
   FrameReceiver receiver;
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
-  RecordingPresenter boxes{QtBoxHost()};
+  DialogNotificationPoster poster{windows};
+  RecordingPresenter boxes{DialogBoxHost()};
   Operator op{boxes, poster};
   DeviceLink link{receiver, op};
   DeviceSession session;

@@ -1,23 +1,8 @@
 #include "tests/support/UiScript.h"
 
-#include <QThread>
-#include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/Operator.h"
-#include "ui/framework/Dialog.h"
-#include "ui/framework/QtMessagePresenter.h"
-
 namespace varnel::test {
-
-BoxHost QtBoxHost() {
-  return {ApplicationName(),
-          [] {
-            const QCoreApplication* app = QCoreApplication::instance();
-            return app && QThread::currentThread() == app->thread();
-          },
-          [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); }};
-}
 
 UiScript& UiScript::WaitFor(std::string what, std::function<bool()> cond, std::chrono::milliseconds timeout) {
   steps_.push_back({std::move(what), std::move(cond), nullptr, timeout});
@@ -40,35 +25,12 @@ UiScript& UiScript::When(std::string what, std::function<bool()> cond, std::func
   return *this;
 }
 
-void CancelAllDialogs() {
-  for (int guard = 0; guard < 16; ++guard) {
-    QWidget* top = QApplication::activeModalWidget();
-    auto* dialog = dynamic_cast<Dialog*>(top);
-    if (auto* other = dynamic_cast<QDialog*>(top); other && !dialog) {
-      other->reject();  // a box or chooser of Qt's own, above the dialogs
-      QCoreApplication::processEvents();
-      continue;
-    }
-    if (!dialog) {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* d = dynamic_cast<Dialog*>(w);
-        if (d && d->IsRunning()) dialog = d;
-      }
-    }
-    if (!dialog) return;
-    dialog->EndDialog(kIdCancel);
-    QCoreApplication::processEvents();
-  }
-}
-
 bool UiScript::RunDuring(const std::function<void()>& body) {
   std::size_t next = 0;
   bool failed = false;
   auto stepStarted = std::chrono::steady_clock::now();
   auto lastLook = stepStarted;
-  QTimer timer;
-  timer.setInterval(5);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
+  auto tick = [&] {
     if (failed || next >= steps_.size()) return;
     Step& step = steps_[next];
     // A step still waiting after a while is looked at less often: many conditions
@@ -93,10 +55,11 @@ bool UiScript::RunDuring(const std::function<void()>& body) {
       ADD_FAILURE() << "UI step timed out: " << step.what;
       CancelAllDialogs();
     }
-  });
-  timer.start();
-  body();
-  timer.stop();
+  };
+  {
+    const Ticker ticker(5, tick);
+    body();
+  }
   if (!failed && next < steps_.size()) {
     ADD_FAILURE() << "the dialog ended before this step: " << steps_[next].what;
     return false;

@@ -1,32 +1,16 @@
 #pragma once
 // Driving dialogs from a test: steps that run from a timer while a modal run
-// is under way and act on the modal window on top, as an operator would, and
-// what a message-box recorder and a wait need from the Qt application.
-#include <QApplication>
-#include <QDialog>
+// is under way and act on the modal window on top, as an operator would.
 #include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tests/support/RecordingPresenter.h"
+#include "tests/support/OperatorInput.h"
 #include "tests/support/Wait.h"
 
 namespace varnel::test {
-
-// The Qt application as a message-box recorder sees it: its name, its main
-// thread, and its events to process while the main thread waits for a box.
-BoxHost QtBoxHost();
-
-// Between the looks of a wait on the main thread (see WaitUntil): Qt's events.
-inline void ProcessEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }
-
-// The modal dialog on top, if it is a T.
-template <typename T>
-T* ActiveModal() {
-  return dynamic_cast<T*>(QApplication::activeModalWidget());
-}
 
 // Steps that run one after another from a 5 ms timer while a modal run (the
 // body) is under way: a step waits until its condition holds, then acts. A step
@@ -64,9 +48,5 @@ class UiScript {
   };
   std::vector<Step> steps_;
 };
-
-// Ends every running dialog with Cancel, innermost first, and rejects any
-// other modal window (a message box, a file chooser) on top of them.
-void CancelAllDialogs();
 
 }  // namespace varnel::test

@@ -1,10 +1,10 @@
-// main() of the dialog tests: one QApplication for the whole test program,
-// offscreen unless the environment says otherwise.
+// main() of the dialog tests on Qt: one QApplication for the whole test
+// program, offscreen unless the environment says otherwise.
 #include <QApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/qt/QtApplication.h"
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

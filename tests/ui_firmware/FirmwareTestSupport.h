@@ -1,7 +1,6 @@
 #pragma once
 // Shared by the firmware dialog tests: image files, the progress window's
 // texts as they change, and the simulator's request counters.
-#include <QTest>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>

@@ -5,8 +5,6 @@
 // request.
 #include <QTemporaryDir>
 #include <QAbstractButton>
-#include <QTimer>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -27,6 +25,7 @@
 #include "ui/DialogTemplates.h"
 #include "ui/ProgressDlg.h"
 #include "ui/VarnelDlg.h"
+#include "ui/framework/qt/QtAccess.h"
 
 namespace varnel {
 namespace {
@@ -34,6 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::ActiveModal;
+using test::Key;
+using test::PressCloseBox;
+using test::PressKey;
 using test::ProgressRecorder;
 using test::SimProcess;
 using test::StatCount;
@@ -84,14 +86,14 @@ class FirmwareDownload : public ::testing::Test {
 
   // The button's own click, as a press and release would give it (offscreen,
   // the first synthesised mouse click of a process can go to no window).
-  void Click(int id) { dlg->Control(id)->Button()->click(); }
+  void Click(int id) { Button(*dlg->Control(id))->click(); }
   // Queued, so the script's steps keep running inside the progress window's
   // own loop; downloadDone is set when the button's handler has returned.
   void ClickDownload(const fs::path& path) { ClickDownload(path.string()); }
   void ClickDownload(const std::string& path) {
     dlg->Control(kPathEdit)->SetText(path);
     downloadDone = false;
-    QTimer::singleShot(0, dlg.get(), [this] {
+    test::RunSoon([this] {
       Click(kDownloadButton);
       downloadDone = true;
     });
@@ -129,13 +131,13 @@ TEST_F(FirmwareDownload, SixHundredBytesCountRefuseCloseKeysArriveAndLeaveTheSea
           .Do([&] { ClickDownload(image); })
           .When("1/3", [&] { return Counter() == "1/3"; },
                 [&] {
-                  QTest::keyClick(Progress(), Qt::Key_Escape);
+                  PressKey(*Progress(), Key::Escape);
                   EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{test::kCannotLeave}));
                   EXPECT_NE(Progress(), nullptr) << "Escape closed the window at 1/3";
                 })
           .When("2/3", [&] { return Counter() == "2/3"; },
                 [&] {
-                  QTest::keyClick(Progress(), Qt::Key_Return);
+                  PressKey(*Progress(), Key::Enter);
                   EXPECT_EQ(h.boxes.Count(), 2u);
                   EXPECT_NE(Progress(), nullptr) << "Enter closed the window at 2/3";
                 })
@@ -265,7 +267,7 @@ TEST_F(FirmwareDownload, SilentSensorMidWayLetsTheOperatorOutAndLaterRepliesSend
           .Do([&] {
             EXPECT_EQ(Counter(), test::kStalledCounter);
             EXPECT_EQ(Progress()->Control(test::kRateLineId)->Text(), test::kStalledLine);
-            QTest::keyClick(Progress(), Qt::Key_Escape);
+            PressKey(*Progress(), Key::Escape);
           })
           .WaitFor("window closed", [&] { return downloadDone; })
           .Do([&] {
@@ -320,10 +322,10 @@ TEST_F(FirmwareDownload, ClosedAtNOfNTheSensorStillFinishesAndTheMainWindowGives
     std::string verdict;    // the one box the transfer ends with
   };
   const std::vector<Run> runs = {
-      {"Escape", [&] { QTest::keyClick(Progress(), Qt::Key_Escape); }, "ota-status auto", false, test::kSucceeded},
-      {"Enter", [&] { QTest::keyClick(Progress(), Qt::Key_Return); }, "ota-status 3", false,
+      {"Escape", [&] { PressKey(*Progress(), Key::Escape); }, "ota-status auto", false, test::kSucceeded},
+      {"Enter", [&] { PressKey(*Progress(), Key::Enter); }, "ota-status 3", false,
        "固件下载失败（传感器回复：校验失败），请重新下载"},
-      {"close box", [&] { Progress()->close(); }, "ota-status auto", true, "固件下载失败（传感器未应答），请重新下载"},
+      {"close box", [&] { PressCloseBox(*Progress()); }, "ota-status auto", true, "固件下载失败（传感器未应答），请重新下载"},
   };
   const std::string busy = "传感器正在校验上一次下载的固件，请等待结果后再下载";
   std::uint64_t endsBefore = 0, finishesBefore = 0;

@@ -1,7 +1,6 @@
 // The progress window on its own: notifications posted to it by its caption,
 // the close commands in each state, what it shows of a silent sensor, and
 // broken templates. The transfer's state is a stand-in the tests set.
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,6 +15,9 @@ namespace varnel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Key;
+using test::PressCloseBox;
+using test::PressKey;
 using test::ProgressRecorder;
 using test::UiHarness;
 using test::UiScript;
@@ -58,9 +60,9 @@ class ProgressDialog : public ::testing::Test {
 
 TEST_F(ProgressDialog, AtNOfNEveryCloseLetsTheTransferGoOnInsteadOfGivingItUp) {
   const std::vector<std::function<void(CProgressDlg&)>> closes = {
-      [](CProgressDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); },
-      [](CProgressDlg& d) { QTest::keyClick(&d, Qt::Key_Return); },
-      [](CProgressDlg& d) { d.close(); },  // the close box
+      [](CProgressDlg& d) { PressKey(d, Key::Escape); },
+      [](CProgressDlg& d) { PressKey(d, Key::Enter); },
+      [](CProgressDlg& d) { PressCloseBox(d); },
   };
   for (const auto& closeIt : closes) {
     CProgressDlg dlg(h.windows, h.op, Hooks());
@@ -143,15 +145,15 @@ TEST_F(ProgressDialog, EveryRefusalIsWordedLikeTheStatusRepliesAndAnAbandonedTra
 }
 
 TEST_F(ProgressDialog, BeforeTheTotalBothKeysCloseAtOnceAndGiveTheTransferUp) {
-  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+  for (Key key : {Key::Escape, Key::Enter}) {
     CProgressDlg dlg(h.windows, h.op, Hooks());
     int result = 0;
     const bool ok = UiScript()
                         .When("started", [&] { return dlg.IsRunning() && starts > 0; },
-                              [&] { QTest::keyClick(&dlg, key); })
+                              [&] { PressKey(dlg, key); })
                         .RunDuring([&] { result = dlg.RunModal(); });
     ASSERT_TRUE(ok);
-    EXPECT_EQ(result, key == Qt::Key_Escape ? kIdCancel : kIdOk);
+    EXPECT_EQ(result, key == Key::Escape ? kIdCancel : kIdOk);
     EXPECT_EQ(Text(dlg, test::kCounterId), "0/0");
   }
   EXPECT_EQ(abandons, 2);
@@ -179,13 +181,13 @@ TEST_F(ProgressDialog, StalledTransferSaysSoRecoversWhenTheSensorAnswersAndLetsT
           .Do([&] {
             EXPECT_FALSE(dlg.Stalled());
             EXPECT_NE(Text(dlg, test::kRateLineId), test::kStalledLine);
-            QTest::keyClick(&dlg, Qt::Key_Escape);  // due again: refused
+            PressKey(dlg, Key::Escape);  // due again: refused
             EXPECT_TRUE(dlg.IsRunning());
             Post(1);
             transfer.stalled = true;
           })
           .WaitFor("stalled at 2/3", [&] { return dlg.Stalled(); })
-          .Do([&] { QTest::keyClick(&dlg, Qt::Key_Escape); })
+          .Do([&] { PressKey(dlg, Key::Escape); })
           .RunDuring([&] { result = dlg.RunModal(); });
   ASSERT_TRUE(ok);
   EXPECT_EQ(result, kIdCancel);
@@ -310,7 +312,7 @@ TEST_F(ProgressDialog, MissingBarKeepsTheWindowOpenOnCancel) {
   const bool ok = UiScript()
                       .When("started", [&] { return starts == 1; },
                             [&] {
-                              QTest::keyClick(&dlg, Qt::Key_Escape);
+                              PressKey(dlg, Key::Escape);
                               EXPECT_TRUE(dlg.IsRunning());
                               dlg.EndDialog(kIdCancel);
                             })

@@ -5,13 +5,16 @@
 //
 //   varnel-progress-shot out.png
 #include <QApplication>
+#include <QDialog>
 #include <QTimer>
 #include <cstdio>
 #include <string>
 
 #include "protocol/FirmwareTransfer.h"
 #include "ui/ProgressDlg.h"
-#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/qt/QtAccess.h"
+#include "ui/framework/qt/QtApplication.h"
 #include "tests/support/RecordingPresenter.h"
 #include "tests/support/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
@@ -28,7 +31,7 @@ int main(int argc, char** argv) {
   constexpr std::uint32_t kImageSize = 64 * 1024;
   const int chunks = static_cast<int>(OtaChunkCount(kImageSize));
   WindowRegistry windows;
-  QtNotificationPoster poster(windows);
+  DialogNotificationPoster poster(windows);
   RecordingPresenter boxes;  // the finished transfer's box would wait for a click
   FirmwareDownloadHooks hooks;
   hooks.imageSize = kImageSize;
@@ -50,7 +53,7 @@ int main(int argc, char** argv) {
     const std::string line = dialog.Control(progress_ids::RateLine)->Text();
     const std::string counter = dialog.Control(progress_ids::Counter)->Text();
     std::printf("at %s the speed line reads: %s\n", counter.c_str(), line.c_str());
-    const bool written = GrabToPng(dialog, QString::fromLocal8Bit(argv[1]));
+    const bool written = GrabToPng(*Window(dialog), QString::fromLocal8Bit(argv[1]));
     if (written) std::printf("progress window written to %s\n", argv[1]);
     result = written && line.find("剩余") == std::string::npos ? 0 : 1;
     dialog.EndDialog(kIdCancel);

@@ -2,19 +2,18 @@
 // renamed windows, and texts of notifications that are never delivered.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
 
+#include "tests/support/OperatorInput.h"
+#include "tests/support/Wait.h"
 #include "ui/framework/Dialog.h"
 #include "ui/framework/WindowNotifications.h"
 
 using namespace varnel;
+using namespace varnel::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -42,7 +41,7 @@ Notification WithText(std::uint32_t message, std::uint32_t wParam, std::string t
 
 TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
+  DialogNotificationPoster poster{windows};
   Dialog dialog(Captioned("Varnel"), nullptr, &windows);
   constexpr int kCount = 2000;
   struct Seen {
@@ -52,8 +51,9 @@ TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
     bool mainThread;
   };
   std::vector<Seen> seen;
+  const std::thread::id mainThread = std::this_thread::get_id();
   auto record = [&](Notification& n) {
-    seen.push_back({n.message, n.lParam, n.text.value_or("<null>"), QThread::currentThread() == qApp->thread()});
+    seen.push_back({n.message, n.lParam, n.text.value_or("<null>"), std::this_thread::get_id() == mainThread});
     if (seen.size() == kCount) dialog.EndDialog(kIdOk);
   };
   dialog.OnMessage(kDeviceInfo, record);
@@ -71,10 +71,7 @@ TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
       if (!poster.Post("Varnel", std::move(n))) ++refused;
     }
   });
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, [&] { dialog.EndDialog(kIdCancel); });
-  deadline.start(10000);
+  const Ticker deadline(10000, [&] { dialog.EndDialog(kIdCancel); });
   EXPECT_EQ(dialog.RunModal(), kIdOk);
   worker.join();
   EXPECT_EQ(refused.load(), 0);
@@ -89,108 +86,107 @@ TEST(Notifications, PostedFromAWorkerArriveInPostingOrderOnTheMainThread) {
 
 TEST(Notifications, OnlyTheExactCaptionOfAnExistingWindowIsFound) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
-    EXPECT_FALSE(poster.HasWindow("Varnel"));
+  DialogNotificationPoster poster{windows};
+  EXPECT_FALSE(poster.HasWindow("Varnel"));
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "lost")));
   EXPECT_EQ(poster.InFlight(), 0);  // refused, and its text freed
   {
     // Windows of another registry (another program's, or another test's) are not found.
     WindowRegistry elsewhere;
     Dialog stranger(Captioned("Varnel"), nullptr, &elsewhere);
-    stranger.show();
+    ShowWindow(stranger);
     EXPECT_FALSE(poster.HasWindow("Varnel"));
-    EXPECT_TRUE(QtNotificationPoster(elsewhere).HasWindow("Varnel"));
+    EXPECT_TRUE(DialogNotificationPoster(elsewhere).HasWindow("Varnel"));
   }
 
   // A dialog that exists but has not been run or shown is not a window yet.
   Dialog dialog(Captioned("Varnel"), nullptr, &windows);
   EXPECT_FALSE(poster.HasWindow("Varnel"));
-  dialog.show();
+  ShowWindow(dialog);
   EXPECT_TRUE(poster.HasWindow("Varnel"));
   EXPECT_FALSE(poster.HasWindow("varnel"));
   EXPECT_FALSE(poster.HasWindow("Varnel "));
   EXPECT_FALSE(poster.HasWindow("Varne"));
   EXPECT_FALSE(poster.Post("VARNEL", WithText(kDeviceInfo, 0, "x")));
-  dialog.hide();
   dialog.EndDialog(kIdCancel);
 }
 
 TEST(Notifications, ARenamedWindowIsNoLongerFoundByItsOldCaption) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
+  DialogNotificationPoster poster{windows};
   Dialog dialog(Captioned("固件下载进度"), nullptr, &windows);
   std::vector<std::uint32_t> got;
   dialog.OnMessage(kProgress, [&](Notification& n) { got.push_back(n.wParam); });
-  dialog.show();
+  ShowWindow(dialog);
   ASSERT_TRUE(poster.Post("固件下载进度", Notification{kProgress, 0, 3, {}}));
   dialog.SetCaption("其他");
   EXPECT_FALSE(poster.HasWindow("固件下载进度"));
   EXPECT_FALSE(poster.Post("固件下载进度", Notification{kProgress, 1, 0, {}}));
   EXPECT_TRUE(poster.Post("其他", Notification{kProgress, 2, 0, {}}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return got.size() == 2; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return got.size() == 2; }, 5s, ProcessEvents));
   EXPECT_EQ(got, (std::vector<std::uint32_t>{0, 2}));
   dialog.EndDialog(kIdCancel);
 }
 
 TEST(Notifications, TheNewestWindowWithACaptionGetsThePost) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
+  DialogNotificationPoster poster{windows};
   auto older = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
   auto newer = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
   int olderGot = 0, newerGot = 0;
   older->OnMessage(kDeviceInfo, [&](Notification&) { ++olderGot; });
   newer->OnMessage(kDeviceInfo, [&](Notification&) { ++newerGot; });
-  older->show();
-  newer->show();
+  ShowWindow(*older);
+  ShowWindow(*newer);
   ASSERT_TRUE(poster.Post("Varnel", Notification{kDeviceInfo, 5, 0, {}}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return newerGot == 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return newerGot == 1; }, 5s, ProcessEvents));
   newer.reset();
   ASSERT_TRUE(poster.Post("Varnel", Notification{kDeviceInfo, 5, 0, {}}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return olderGot == 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return olderGot == 1; }, 5s, ProcessEvents));
   older.reset();
   EXPECT_FALSE(poster.HasWindow("Varnel"));
 }
 
 TEST(Notifications, TextsOfUndeliveredNotificationsAreFreed) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
-    int handled = 0;
+  DialogNotificationPoster poster{windows};
+  int handled = 0;
 
   // The window is destroyed with notifications still queued for it.
   auto dialog = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
   dialog->OnMessage(kDeviceInfo, [&](Notification&) { ++handled; });
-  dialog->show();
+  ShowWindow(*dialog);
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(poster.Post("Varnel", WithText(kDeviceInfo, 0, std::string(1000, 'x'))));
   }
   EXPECT_EQ(poster.InFlight(), 3);
   dialog.reset();
   EXPECT_EQ(poster.InFlight(), 0);
-  QApplication::processEvents();
+  ProcessEvents();
   EXPECT_EQ(handled, 0);
 
   // The window closes (its modal run ends) before they are delivered.
   Dialog ended(Captioned("Varnel"), nullptr, &windows);
   ended.OnMessage(kDeviceInfo, [&](Notification&) { ++handled; });
-  ended.show();
+  ShowWindow(ended);
   ASSERT_TRUE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "late")));
   ended.EndDialog(kIdCancel);
   EXPECT_FALSE(poster.Post("Varnel", WithText(kDeviceInfo, 0, "later")));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return poster.InFlight() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return poster.InFlight() == 0; }, 5s, ProcessEvents));
   EXPECT_EQ(handled, 0);
 
   // A message the window has no handler for is dropped with its text.
   Dialog plain(Captioned("Varnel"), nullptr, &windows);
-  plain.show();
+  ShowWindow(plain);
   ASSERT_TRUE(poster.Post("Varnel", WithText(0x999, 0, "unknown")));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return poster.InFlight() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return poster.InFlight() == 0; }, 5s, ProcessEvents));
   plain.EndDialog(kIdCancel);
 }
 
 TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
   WindowRegistry windows;
-  QtNotificationPoster poster{windows};
-    std::atomic<bool> stop{false};
+  DialogNotificationPoster poster{windows};
+  std::atomic<bool> stop{false};
   std::atomic<int> accepted{0};
   std::thread worker([&] {
     while (!stop.load()) {
@@ -204,13 +200,13 @@ TEST(Notifications, WindowsComeAndGoWhileAWorkerPosts) {
        ++round) {
     auto dialog = std::make_unique<Dialog>(Captioned("Varnel"), nullptr, &windows);
     dialog->OnMessage(kDeviceInfo, [&](Notification& n) { handled += n.text.has_value() ? 1 : 0; });
-    dialog->show();
-    QApplication::processEvents();
+    ShowWindow(*dialog);
+    ProcessEvents();
     dialog.reset();
   }
   stop = true;
   worker.join();
-  QApplication::processEvents();
+  ProcessEvents();
   EXPECT_GT(accepted.load(), 0);
   EXPECT_LE(handled, accepted.load());
   EXPECT_EQ(poster.InFlight(), 0);

@@ -2,7 +2,6 @@
 // successful opens, and cancelling, which ends the program before anything runs.
 #include <dirent.h>
 
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include "tests/support/SimProcess.h"
@@ -15,6 +14,8 @@ namespace varnel {
 namespace {
 
 using test::ActiveModal;
+using test::Key;
+using test::PressKey;
 using test::SimProcess;
 using test::UiHarness;
 using test::UiScript;
@@ -38,7 +39,7 @@ TEST(ConnectDialog, CancelEndsTheProgramWithNothingSentAndNoThreadStarted) {
   int result = 0;
   bool ok = UiScript()
                 .When("connect dialog", [] { return Connect() != nullptr; },
-                      [] { Connect()->reject(); })  // Escape and the close box
+                      [] { PressKey(*Connect(), Key::Escape); })
                 .RunDuring([&] { result = dlg.RunModal(); });
   EXPECT_TRUE(ok);
   EXPECT_EQ(result, kIdCancel);
@@ -106,19 +107,14 @@ TEST(ConnectDialog, EnterConnectsLikeTheConnectButton) {
   UiHarness h;
   h.ports = {"/tmp/no-such-port", sim.LinkPath()};
   CVarnelDlg dlg(h.services);
-  auto pressEnterOnPortList = [] {
-    QWidget* list = Connect()->Control(connect_ids::PortList)->Widget();
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_Return);
-  };
+  auto pressEnterOnPortList = [] { PressKey(*Connect()->Control(connect_ids::PortList), Key::Enter); };
   bool ok = UiScript()
                 .When("connect dialog", [] { return Connect() != nullptr; }, pressEnterOnPortList)
                 .Do([&] {
                   EXPECT_EQ(h.boxes.Texts(), (std::vector<std::string>{"打开串口失败！", "串口打开失败"}));
                   ASSERT_NE(Connect(), nullptr) << "Enter ended the dialog without a port";
                   EXPECT_FALSE(h.link.IsOpen());
-                  QWidget* list = Connect()->Control(connect_ids::PortList)->Widget();
-                  QTest::keyClick(list, Qt::Key_Down);  // the second port
+                  PressKey(*Connect()->Control(connect_ids::PortList), Key::Down);  // the second port
                   pressEnterOnPortList();
                 })
                 .WaitFor("link start timer", [&] { return dlg.Connected() && Connect() == nullptr; })

@@ -8,6 +8,7 @@
 //
 //   varnel-layout-check [main.png]
 #include <QApplication>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QRawFont>
@@ -25,7 +26,9 @@
 #include "ui/DialogTemplates.h"
 #include "ui/VarnelDlg.h"
 #include "ui/framework/Dialog.h"
-#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/qt/QtAccess.h"
+#include "ui/framework/qt/QtApplication.h"
 #include "tests/support/RecordingPresenter.h"
 #include "tests/support/Screenshot.h"
 #include "ui/framework/WindowNotifications.h"
@@ -50,12 +53,12 @@ bool Framing(ControlKind kind) { return kind == ControlKind::GroupBox; }
 void Check(const varnel::DialogTemplate& t) {
   varnel::WindowRegistry registry;
   varnel::Dialog dialog(t, nullptr, &registry);
-  dialog.show();
+  varnel::Window(dialog)->show();
   QCoreApplication::processEvents();
 
   const auto& controls = dialog.Controls();
   for (const auto& c : controls) {
-    QWidget* w = c->Widget();
+    QWidget* w = varnel::Widget(*c);
     const QString caption = QString::fromStdString(c->Text());
     if (caption.isEmpty() || c->Kind() == ControlKind::DropDownList) continue;
     const QFontMetrics metrics(w->font());
@@ -74,9 +77,9 @@ void Check(const varnel::DialogTemplate& t) {
     for (std::size_t j = i + 1; j < controls.size(); ++j) {
       const auto& a = *controls[i];
       const auto& b = *controls[j];
-      if (a.Widget()->isHidden() || b.Widget()->isHidden()) continue;
+      if (varnel::Widget(a)->isHidden() || varnel::Widget(b)->isHidden()) continue;
       if (Framing(a.Kind()) != Framing(b.Kind())) continue;  // a frame around a control is no overlap
-      const QRect ra = a.Widget()->geometry(), rb = b.Widget()->geometry();
+      const QRect ra = varnel::Widget(a)->geometry(), rb = varnel::Widget(b)->geometry();
       // Group boxes may nest (serial settings inside sensor settings); they must not cross.
       const bool nested = Framing(a.Kind()) && (ra.contains(rb) || rb.contains(ra));
       if (!nested && ra.intersects(rb))
@@ -91,7 +94,7 @@ bool CaptureMainState(const QString& base, const char* suffix,
                       const std::function<void(varnel::CVarnelDlg&, varnel::SensorSettings&)>& state) {
   varnel::FrameReceiver receiver;
   varnel::WindowRegistry registry;
-  varnel::QtNotificationPoster poster{registry};
+  varnel::DialogNotificationPoster poster{registry};
   varnel::RecordingPresenter boxes;
   const varnel::Operator op{boxes, poster};
   varnel::DeviceLink link{receiver, op};
@@ -101,14 +104,14 @@ bool CaptureMainState(const QString& base, const char* suffix,
   varnel::CVarnelDlg dlg(services);
   dlg.FillSettingLists();
   dlg.Control(varnel::main_ids::ProductionRegister)->Show(false);  // as the running program hides it
-  dlg.show();
+  varnel::Window(dlg)->show();
   QCoreApplication::processEvents();
   state(dlg, session.Settings());
   dlg.ShowSettings();
   QCoreApplication::processEvents();
   QString path = base;
   path.insert(path.endsWith(".png") ? path.size() - 4 : path.size(), QString("-") + suffix);
-  if (!varnel::GrabToPng(dlg, path)) {
+  if (!varnel::GrabToPng(*varnel::Window(dlg), path)) {
     std::fprintf(stderr, "could not write %s\n", path.toLocal8Bit().constData());
     return false;
   }
@@ -153,9 +156,9 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     varnel::WindowRegistry registry;
     varnel::Dialog main(varnel::MainDialogTemplate(), nullptr, &registry);
-    main.show();
+    varnel::Window(main)->show();
     QCoreApplication::processEvents();
-    if (!varnel::GrabToPng(main, QString::fromLocal8Bit(argv[1]))) {
+    if (!varnel::GrabToPng(*varnel::Window(main), QString::fromLocal8Bit(argv[1]))) {
       std::fprintf(stderr, "could not write %s\n", argv[1]);
       return 1;
     }

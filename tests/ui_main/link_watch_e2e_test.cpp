@@ -68,7 +68,7 @@ TEST(LinkWatchEndToEnd, IdentitySettingsSilenceAndReturn) {
             EXPECT_EQ(dlg.Control(main_ids::EditCanNodeAddr)->Text(), "0x5A0");
             EXPECT_EQ(dlg.Control(main_ids::ComCanFrameType)->SelectedIndex(), 0);
             EXPECT_EQ(dlg.Control(main_ids::ComCanRate)->SelectedIndex(), 2);
-            EXPECT_TRUE(dlg.Control(main_ids::ProductionRegister)->Widget()->isHidden());
+            EXPECT_FALSE(dlg.Control(main_ids::ProductionRegister)->IsShown());
           })
           // The chain runs twice at start-up; let the second one finish first
           // (its last request, the card read, has reached the sensor).

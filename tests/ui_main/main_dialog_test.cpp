@@ -1,11 +1,5 @@
 // The main dialog's display rules, without a sensor: the settings formats, the
 // device-information box and its notifications, and broken templates.
-#include <QCoreApplication>
-#include <QFontMetrics>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextBlock>
 #include <gtest/gtest.h>
 
 #include "platform/CodePage.h"
@@ -123,90 +117,6 @@ TEST_F(MainDialogDisplay, BoxIsEmptiedBeforeAppendingOnceItHolds200Lines) {
 
   dlg->OnDeviceInfo(0, std::string("fresh\r\n"));
   EXPECT_EQ(Text(main_ids::EditDeviceInfo), "fresh\r\n");
-}
-
-// What the operator can read, measured on the shown window: a line of the
-// device-information box starts at its first character and fits beside the
-// box's edge; an edit shows its whole text with the cursor at either end.
-class MainDialogReadable : public MainDialogDisplay {
- protected:
-  void SetUp() override {
-    MainDialogDisplay::SetUp();
-    dlg->show();
-    QCoreApplication::processEvents();
-  }
-
-  void ExpectInfoLinesReadable() {
-    QCoreApplication::processEvents();
-    QPlainTextEdit* box = dlg->Control(main_ids::EditDeviceInfo)->TextEdit();
-    const QFontMetrics fm(box->font());
-    const int room = box->viewport()->width() - 2 * static_cast<int>(box->document()->documentMargin());
-    EXPECT_EQ(box->horizontalScrollBar()->value(), 0) << "the view is scrolled sideways";
-    EXPECT_EQ(box->horizontalScrollBar()->maximum(), 0) << "a line is wider than the box";
-    for (QTextBlock b = box->document()->begin(); b.isValid(); b = b.next())
-      EXPECT_LE(fm.horizontalAdvance(b.text()), room) << b.text().toStdString();
-  }
-
-  void ExpectWholeText(int id) {
-    QLineEdit* edit = dlg->Control(id)->LineEdit();
-    const int need = QFontMetrics(edit->font()).horizontalAdvance(edit->text());
-    edit->end(false);
-    edit->grab();  // lays the text out for this cursor position
-    const QRect atEnd = edit->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-    edit->home(false);
-    edit->grab();
-    const QRect atHome = edit->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-    // Scrolled text moves between the two; whole text stays put and inside.
-    EXPECT_NEAR(atEnd.center().x() - atHome.center().x(), need, 1) << edit->text().toStdString();
-    EXPECT_GE(atHome.center().x(), 0) << edit->text().toStdString();
-    EXPECT_LE(atEnd.center().x(), edit->width()) << edit->text().toStdString();
-  }
-};
-
-TEST_F(MainDialogReadable, IdentityLinesWithTheLongestSerialNumberAndTheDisconnectText) {
-  // Eight characters (what registration writes), in the widest glyphs there are.
-  for (const char* serial : {"WWWWWWWW", "@@@@@@@@", "测试测试测试测试", "A17"}) {
-    dlg->OnDeviceInfo(0xFFFFFFFFu, std::nullopt);
-    dlg->OnDeviceInfo(0, FormatFirmwareVersionLine(255, 255, 255));
-    dlg->OnDeviceInfo(0, FormatHardwareVersionLine(255, 255, 255));
-    dlg->OnDeviceInfo(0, FormatSerialNumberLine(99, 12, Utf8ToCodePage(serial)));
-    SCOPED_TRACE(serial);
-    ExpectInfoLinesReadable();
-  }
-  dlg->OnDeviceInfo(0xFFFFFFFFu, std::nullopt);
-  dlg->OnDeviceInfo(0, std::string(kDisconnectedText));
-  ExpectInfoLinesReadable();
-
-  // A sensor registered elsewhere may carry up to 31 characters: that line
-  // cannot fit, but it is still shown from its first character.
-  dlg->OnDeviceInfo(0, FormatSerialNumberLine(99, 12, std::string(31, 'W')));
-  QCoreApplication::processEvents();
-  QScrollBar* sideways = dlg->Control(main_ids::EditDeviceInfo)->TextEdit()->horizontalScrollBar();
-  EXPECT_GT(sideways->maximum(), 0);
-  EXPECT_EQ(sideways->value(), 0);
-}
-
-TEST_F(MainDialogReadable, EveryValueTheSettingsShowFitsItsEdit) {
-  // The widest hexadecimal digit of this font makes the widest value.
-  const QFontMetrics fm(dlg->Control(main_ids::EditCanNodeAddr)->LineEdit()->font());
-  std::uint32_t widestDigit = 0;
-  for (std::uint32_t d = 1; d < 16; ++d)
-    if (fm.horizontalAdvance(QString::number(d, 16).toUpper()) >
-        fm.horizontalAdvance(QString::number(widestDigit, 16).toUpper()))
-      widestDigit = d;
-  S().canNodeId = widestDigit * 0x11111111u;
-  S().serialNodeAddress = static_cast<std::uint8_t>(widestDigit * 0x11u);
-  for (std::uint8_t type : {1, 0}) {
-    S().canFrameType = type;
-    dlg->ShowSettings();
-    ExpectWholeText(main_ids::EditCanNodeAddr);
-    ExpectWholeText(main_ids::EditSerialNodeAddr);
-  }
-  S().canNodeId = 0x1FFFFFFF;  // the largest extended identifier
-  S().canFrameType = 1;
-  dlg->ShowSettings();
-  EXPECT_EQ(Text(main_ids::EditCanNodeAddr), "0x1FFFFFFF");
-  ExpectWholeText(main_ids::EditCanNodeAddr);
 }
 
 TEST(MainDialogTemplate, MissingControlsAreReportedAndTheStepSkipped) {

@@ -3,12 +3,6 @@
 // written; then from the main window against the simulated sensor, where the
 // serial number reaches the sensor, which reports it on its next identity
 // chain, the ledger holds it, and the card search stays paused afterwards.
-#include <QAbstractButton>
-#include <QCoreApplication>
-#include <QInputMethodEvent>
-#include <QLineEdit>
-#include <QTest>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -70,22 +64,8 @@ class DevRegisterTest : public RegistrationFolderTest {
     return result;
   }
 
-  // Keys for ASCII; other characters arrive as an input method commits them.
-  static void Type(CDevRegister& dialog, const char* text) {
-    QWidget* edit = dialog.Control(kSerialText)->Widget();
-    for (const QChar c : QString::fromUtf8(text)) {
-      if (c.unicode() < 0x80) {
-        QTest::keyClicks(edit, QString(c));
-        continue;
-      }
-      QInputMethodEvent composed;
-      composed.setCommitString(QString(c));
-      QCoreApplication::sendEvent(edit, &composed);
-    }
-  }
-  static void PressRegister(CDevRegister& dialog) {
-    QTest::mouseClick(dialog.Control(kRegister)->Widget(), Qt::LeftButton);
-  }
+  static void Type(CDevRegister& dialog, const char* text) { TypeText(*dialog.Control(kSerialText), text); }
+  static void PressRegister(CDevRegister& dialog) { Click(*dialog.Control(kRegister)); }
 
   UiHarness harness;
   RecordingSender sender;
@@ -104,12 +84,13 @@ TEST_F(DevRegisterTest, OpensWithDatePrefixAndTakesAtMostEightCharacters) {
   UiScript script;
   script.Do([&] {
           prefix = dialog.Control(kDatePrefix)->Text();
-          prefixReadOnly = dialog.Control(kDatePrefix)->LineEdit()->isReadOnly();
+          TypeText(*dialog.Control(kDatePrefix), "X");
+          prefixReadOnly = dialog.Control(kDatePrefix)->Text() == prefix;
           initialText = dialog.Control(kSerialText)->Text();
           Type(dialog, "ABCDEFGHI");
           typed = dialog.Control(kSerialText)->Text();
         })
-      .Do([&] { QTest::keyClick(dialog.Control(kSerialText)->Widget(), Qt::Key_Escape); });
+      .Do([&] { PressKey(*dialog.Control(kSerialText), Key::Escape); });
   EXPECT_EQ(Run(dialog, script), kIdCancel);
 
   EXPECT_EQ(dialog.Caption(), "设备注册");
@@ -247,14 +228,11 @@ TEST_F(DevRegisterTest, ClosingWithoutRegisteringRecordsAndSendsNothing) {
     int result;
   };
   const std::vector<Closer> closers = {
-      {"Escape", [](CDevRegister& d) { QTest::keyClick(d.Control(kSerialText)->Widget(), Qt::Key_Escape); },
+      {"Escape", [](CDevRegister& d) { PressKey(*d.Control(kSerialText), Key::Escape); },
        kIdCancel},
-      {"close box", [](CDevRegister& d) { d.close(); }, kIdCancel},
+      {"close box", [](CDevRegister& d) { PressCloseBox(d); }, kIdCancel},
       {"Enter in the text",
-       [](CDevRegister& d) {
-         d.Control(kSerialText)->Widget()->setFocus();
-         QTest::keyClick(d.Control(kSerialText)->Widget(), Qt::Key_Return);
-       },
+       [](CDevRegister& d) { PressKey(*d.Control(kSerialText), Key::Enter); },
        kIdOk},
   };
   for (const Closer& closer : closers) {
@@ -274,9 +252,7 @@ TEST_F(DevRegisterTest, EnterOnTheRegisterButtonRegisters) {
   CDevRegister dialog(services);
   UiScript script;
   script.Do([&] { Type(dialog, "K7"); }).Do([&] {
-    QWidget* button = dialog.Control(kRegister)->Widget();
-    button->setFocus();
-    QTest::keyClick(button, Qt::Key_Return);
+    PressKey(*dialog.Control(kRegister), Key::Enter);
   });
   EXPECT_EQ(Run(dialog, script), kIdCancel);
   ASSERT_EQ(RegistrationWrites().size(), 1u);
@@ -316,7 +292,7 @@ TEST_F(DevRegisterTest, TextTheLedgerCannotHoldIsRefusedBeforeAnythingIsStoredOr
         .Do([&] { PressRegister(dialog); })
         .Do([&] {
           stillOpen = dialog.IsRunning();
-          QTest::keyClick(dialog.Control(kSerialText)->Widget(), Qt::Key_Escape);
+          PressKey(*dialog.Control(kSerialText), Key::Escape);
         });
     Run(dialog, script);
     EXPECT_TRUE(stillOpen);
@@ -426,14 +402,14 @@ TEST_F(ProductionRegisterTest, SerialNumberReachesTheSensorAndTheLedgerWhileCard
       .WaitFor("first identity chain", [&] { return shows("设备 S/N : 24-03-A17"); }, 15s)
       .Do([&] {
         buttonHidden = !dlg.Control(kProductionRegister)->IsShown();
-        QTest::mouseClick(dlg.Control(kSearchCard)->Widget(), Qt::LeftButton);
+        Click(*dlg.Control(kSearchCard));
       })
       .WaitFor("card search running",
                [&] { return harness.session.IsCardPollRunning() && dlg.Control(kSearchCard)->Text() == "停止寻卡"; })
       .Do([&] {
         // The button is hidden from the operator; the handler is reached directly.
         // Queued, so the script keeps running inside the registration dialog's own loop.
-        QTimer::singleShot(0, &dlg, [&] {
+        RunSoon([&] {
           dlg.OnProductionRegister();
           returned = true;
         });
@@ -442,8 +418,8 @@ TEST_F(ProductionRegisterTest, SerialNumberReachesTheSensorAndTheLedgerWhileCard
             [&] {
               pollStoppedWhileOpen = !harness.session.IsCardPollRunning();
               CDevRegister* reg = ActiveModal<CDevRegister>();
-              QTest::keyClicks(reg->Control(kSerialText)->Widget(), "A0001");
-              QTest::mouseClick(reg->Control(kRegister)->Widget(), Qt::LeftButton);
+              TypeText(*reg->Control(kSerialText), "A0001");
+              Click(*reg->Control(kRegister));
             })
       .WaitFor("registration dialog closed", [&] { return returned; })
       .WaitFor("sensor's status reply", [&] { return harness.boxes.Count() >= 1; })
@@ -494,12 +470,13 @@ TEST_F(ProductionRegisterTest, ProductionRegisterButtonIsRegisteredButHidden) {
             [] { ActiveModal<CConnectDlg>()->OnConnect(); })
       .Do([&] {
         hidden = !dlg.Control(kProductionRegister)->IsShown();
-        QTimer::singleShot(0, &dlg, [&] { dlg.Control(kProductionRegister)->Button()->click(); });
+        // What a click on the button raises; the operator cannot click it.
+        RunSoon([&] { dlg.Dispatch(kProductionRegister, Notify::Clicked); });
       })
       .When("registration dialog", [] { return ActiveModal<CDevRegister>() != nullptr; },
             [&] {
               opened = ActiveModal<CDevRegister>()->Caption() == "设备注册";
-              QTest::keyClick(ActiveModal<CDevRegister>()->Control(kSerialText)->Widget(), Qt::Key_Escape);
+              PressKey(*ActiveModal<CDevRegister>()->Control(kSerialText), Key::Escape);
             })
       .WaitFor("registration dialog closed", [] { return ActiveModal<CDevRegister>() == nullptr; })
       .Do([&] { dlg.EndDialog(kIdCancel); });

@@ -1,8 +1,6 @@
 #pragma once
 // Shared pieces of the card-search and settings tests: the main window over a
 // recorded wire (no sensor), and the main window against the simulated sensor.
-#include <QAbstractButton>
-#include <QTest>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -33,7 +31,7 @@ struct RecordedDialog {
     h.boxes.Clear();
   }
   DialogControl* C(int id) const { return dlg.Control(id); }
-  void Click(int id) const { C(id)->Button()->click(); }
+  void Click(int id) const { test::Click(*C(id)); }
 
   UiHarness h;
   RecordingSender wire;
@@ -57,7 +55,7 @@ struct SimDialog {
   }
   DialogControl* C(int id) const { return dlg.Control(id); }
   std::string Text(int id) const { return C(id)->Text(); }
-  void Click(int id) const { QTest::mouseClick(C(id)->Widget(), Qt::LeftButton); }
+  void Click(int id) const { test::Click(*C(id)); }
 
   std::string StateOf(const std::string& key) { return sim.State()[key]; }
 

@@ -14,6 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::BoxCount;
+using test::Click;
+using test::Key;
+using test::PressKey;
 using test::Bytes;
 using test::CodeOf;
 using test::ConnectAndSettle;
@@ -255,7 +258,7 @@ TEST(CardWriteRow, IsShownDisabledAndDoesNothingEvenWhenPressed) {
   EXPECT_FALSE(d.C(EditWriteCardId)->IsEnabled());
   d.C(EditCardId)->SetText("305");
   d.C(EditWriteCardId)->SetText("12345");
-  QTest::mouseClick(d.C(WriteCard)->Widget(), Qt::LeftButton);
+  Click(*d.C(WriteCard));
   // Not even an enabled button has anything behind it.
   d.C(WriteCard)->Enable(true);
   d.Click(WriteCard);
@@ -541,11 +544,11 @@ TEST(SettingsEndToEnd, SwitchingTheFrameTypeOnlyChangesTheDisplay) {
         DialogControl* list = f.C(ComCanFrameType);
         ASSERT_EQ(f.Text(EditCanNodeAddr), "0x010");
         // The operator picks with the keyboard: a selection change, unlike Select().
-        QTest::keyClick(list->Widget(), Qt::Key_Down);
+        PressKey(*list, Key::Down);
         EXPECT_EQ(list->SelectedIndex(), 1);
         EXPECT_EQ(f.Text(EditCanNodeAddr), "0x00000010");
         EXPECT_EQ(f.C(EditCanNodeAddr)->LimitText(), 10);
-        QTest::keyClick(list->Widget(), Qt::Key_Up);
+        PressKey(*list, Key::Up);
         EXPECT_EQ(f.Text(EditCanNodeAddr), "0x010");
         EXPECT_EQ(f.C(EditCanNodeAddr)->LimitText(), 5);
         EXPECT_EQ(f.h.session.Settings().canFrameType.load(), 0);

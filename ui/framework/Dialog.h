@@ -7,7 +7,8 @@
 // The window itself belongs to a backend (ui/framework/qt or
 // ui/framework/win32): it defines NativeDialog and the members listed under
 // "the backend's part" below, and calls back into Dispatch, DeliverNotification,
-// FireTimer, Ok and Cancel as the window sees the operator act.
+// FireTimer, Ok, Cancel, WindowShown and CaptionChanged as its window sees
+// the operator and the program act on it.
 #include <cstdint>
 #include <functional>
 #include <map>

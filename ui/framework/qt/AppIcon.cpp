@@ -1,4 +1,4 @@
-#include "ui/framework/AppIcon.h"
+#include "ui/framework/qt/AppIcon.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "ui/framework/ControlWidgets.h"
+#include "ui/framework/qt/ControlWidgets.h"
 
 #include <QAbstractItemView>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/framework/DialogFont.h"
+#include "ui/framework/qt/DialogFont.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -1,4 +1,5 @@
-#include "ui/framework/QtMessagePresenter.h"
+// Message boxes on Qt and the Chinese texts of Qt's own buttons and dialogs.
+#include "ui/framework/MessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <future>
 
 #include "ui/framework/WindowNotifications.h"
+#include "ui/framework/qt/QtAccess.h"
+#include "ui/framework/qt/QtApplication.h"
 
 namespace varnel {
 namespace {
@@ -51,13 +54,28 @@ class ButtonTextFallback final : public QTranslator {
 
 }  // namespace
 
-struct QtMessagePresenter::Request {
-  std::string text;
-  std::string caption;
-  MessageButtons buttons;
-  MessageOwner owner;
-  std::promise<MessageAnswer> answer;
-  bool answered = false;  // guarded by the presenter's mutex_
+struct DialogMessagePresenter::State {
+  struct Request {
+    std::string text;
+    std::string caption;
+    MessageButtons buttons;
+    MessageOwner owner;
+    std::promise<MessageAnswer> answer;
+    bool answered = false;  // guarded by mutex
+  };
+
+  State(WindowRegistry& r, std::string caption) : registry(r), mainWindowCaption(std::move(caption)) {}
+  void Run(const std::shared_ptr<Request>& request);
+  MessageAnswer ShowNow(const std::string& text, const std::string& caption, MessageButtons buttons,
+                        MessageOwner owner);
+
+  WindowRegistry& registry;  // outlives the presenter
+  const std::string mainWindowCaption;
+  QObject context;  // main thread; the queued calls run on it
+  std::mutex mutex;  // guards shutdown, pending and every Request::answered
+  bool shutdown = false;
+  std::vector<std::shared_ptr<Request>> pending;  // requests from other threads not yet answered
+  std::vector<QDialog*> openBoxes;                // main thread only
 };
 
 std::string ApplicationName() {
@@ -80,28 +98,29 @@ bool InstallChineseTranslations(QApplication& app) {
   return loaded;
 }
 
-QtMessagePresenter::QtMessagePresenter(WindowRegistry& registry, std::string mainWindowCaption)
-    : registry_(registry), mainWindowCaption_(std::move(mainWindowCaption)), context_(new QObject) {}
+DialogMessagePresenter::DialogMessagePresenter(WindowRegistry& registry, std::string mainWindowCaption)
+    : state_(std::make_unique<State>(registry, std::move(mainWindowCaption))) {}
 
-QtMessagePresenter::~QtMessagePresenter() {
+DialogMessagePresenter::~DialogMessagePresenter() {
   Shutdown();
-  delete context_;  // drops queued calls that never ran; their requests are answered
+  // The context goes with the state: queued calls that never ran are dropped;
+  // their requests are answered.
 }
 
-MessageAnswer QtMessagePresenter::Show(const std::string& text, const std::string& caption,
+MessageAnswer DialogMessagePresenter::Show(const std::string& text, const std::string& caption,
                                        MessageButtons buttons, MessageOwner owner) {
   if (OnMainThread()) {
     {
-      std::lock_guard lock(mutex_);
-      if (shutdown_) return HarmlessAnswer(buttons);
+      std::lock_guard lock(state_->mutex);
+      if (state_->shutdown) return HarmlessAnswer(buttons);
     }
-    return ShowNow(text, caption, buttons, owner);
+    return state_->ShowNow(text, caption, buttons, owner);
   }
   if (!QCoreApplication::instance()) {
     std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
     return HarmlessAnswer(buttons);
   }
-  auto request = std::make_shared<Request>();
+  auto request = std::make_shared<State::Request>();
   request->text = text;
   request->caption = caption;
   request->buttons = buttons;
@@ -110,59 +129,58 @@ MessageAnswer QtMessagePresenter::Show(const std::string& text, const std::strin
   {
     // Posting under the lock keeps Shutdown from slipping in between the
     // check and the post; posting never waits.
-    std::lock_guard lock(mutex_);
-    if (shutdown_) return HarmlessAnswer(buttons);
-    pending_.push_back(request);
-    QMetaObject::invokeMethod(context_, [this, request] { Run(request); }, Qt::QueuedConnection);
+    std::lock_guard lock(state_->mutex);
+    if (state_->shutdown) return HarmlessAnswer(buttons);
+    state_->pending.push_back(request);
+    State* state = state_.get();
+    QMetaObject::invokeMethod(&state_->context, [state, request] { state->Run(request); }, Qt::QueuedConnection);
   }
   return answer.get();  // no lock held while waiting
 }
 
-void QtMessagePresenter::Run(const std::shared_ptr<Request>& request) {
+void DialogMessagePresenter::State::Run(const std::shared_ptr<Request>& request) {
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     if (request->answered) return;  // answered by Shutdown before it came up
   }
   const MessageAnswer answer = ShowNow(request->text, request->caption, request->buttons, request->owner);
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(mutex);
   if (!request->answered) {
     request->answered = true;
     request->answer.set_value(answer);
   }
-  std::erase(pending_, request);
+  std::erase(pending, request);
 }
 
-void QtMessagePresenter::Shutdown() {
+void DialogMessagePresenter::Shutdown() {
   {
-    std::lock_guard lock(mutex_);
-    shutdown_ = true;
-    for (const auto& request : pending_) {
+    std::lock_guard lock(state_->mutex);
+    state_->shutdown = true;
+    for (const auto& request : state_->pending) {
       if (!request->answered) {
         request->answered = true;
         request->answer.set_value(HarmlessAnswer(request->buttons));
       }
     }
-    pending_.clear();
+    state_->pending.clear();
   }
   if (OnMainThread()) {
     // Closing the open boxes lets their modal loops unwind.
-    const std::vector<QObject*> open = openBoxes_;
-    for (QObject* box : open) {
-      if (auto* dialog = qobject_cast<QDialog*>(box)) dialog->reject();
-    }
+    const std::vector<QDialog*> open = state_->openBoxes;
+    for (QDialog* box : open) box->reject();
   }
 }
 
-std::size_t QtMessagePresenter::PendingCount() {
-  std::lock_guard lock(mutex_);
-  return pending_.size();
+std::size_t DialogMessagePresenter::PendingCount() {
+  std::lock_guard lock(state_->mutex);
+  return state_->pending.size();
 }
 
-MessageAnswer QtMessagePresenter::ShowNow(const std::string& text, const std::string& caption,
+MessageAnswer DialogMessagePresenter::State::ShowNow(const std::string& text, const std::string& caption,
                                           MessageButtons buttons, MessageOwner owner) {
   QWidget* parent = nullptr;
   if (owner == MessageOwner::MainWindow) {
-    parent = qobject_cast<QWidget*>(registry_.Find(mainWindowCaption_));
+    if (Dialog* main = registry.Find(mainWindowCaption)) parent = Window(*main);
   } else if (owner == MessageOwner::ActiveDialog) {
     parent = QApplication::activeModalWidget();
     if (!parent) parent = QApplication::activeWindow();
@@ -179,9 +197,9 @@ MessageAnswer QtMessagePresenter::ShowNow(const std::string& text, const std::st
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
   }
-  openBoxes_.push_back(&box);
+  openBoxes.push_back(&box);
   const int result = box.exec();
-  std::erase(openBoxes_, &box);
+  std::erase(openBoxes, &box);
   if (buttons == MessageButtons::YesNo) {
     return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
   }

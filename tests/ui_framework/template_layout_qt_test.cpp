@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,8 +12,9 @@
 #include <QPushButton>
 
 #include "ui/framework/Dialog.h"
-#include "ui/framework/DialogFont.h"
 #include "ui/framework/DialogTemplate.h"
+#include "ui/framework/qt/DialogFont.h"
+#include "ui/framework/qt/QtAccess.h"
 
 using namespace varnel;
 
@@ -113,22 +115,22 @@ DialogTemplate SampleTemplate() {
 TEST(DialogLayout, ControlsSitWhereTheTemplatePutsThem) {
   Dialog dialog(SampleTemplate());
   const BaseUnits units = dialog.Units();
-  EXPECT_EQ(units.baseX, MeasureBaseUnits(dialog.font()).baseX);
-  EXPECT_EQ(dialog.size(), QSize(DialogUnitsToPixels(units, 0, 0, 293, 72).w,
+  EXPECT_EQ(units.baseX, MeasureBaseUnits(Window(dialog)->font()).baseX);
+  EXPECT_EQ(Window(dialog)->size(), QSize(DialogUnitsToPixels(units, 0, 0, 293, 72).w,
                                  DialogUnitsToPixels(units, 0, 0, 293, 72).h));
-  EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("串口选择"));
+  EXPECT_EQ(Window(dialog)->windowTitle(), QString::fromUtf8("串口选择"));
 
-  EXPECT_EQ(dialog.Control(1016)->Widget()->geometry(),
+  EXPECT_EQ(Widget(*dialog.Control(1016))->geometry(),
             ToQRect(DialogUnitsToPixels(units, 215, 25, 50, 14)));
   EXPECT_EQ(dialog.Control(1016)->Text(), "连接");
   // A drop-down's template height is its opened extent; closed it is as tall as its font needs.
-  QWidget* list = dialog.Control(1018)->Widget();
+  QWidget* list = Widget(*dialog.Control(1018));
   const QRect listBox = ToQRect(DialogUnitsToPixels(units, 52, 26, 48, 30));
   EXPECT_EQ(list->geometry().topLeft(), listBox.topLeft());
   EXPECT_EQ(list->width(), listBox.width());
   EXPECT_LT(list->height(), listBox.height());
 
-  EXPECT_TRUE(dialog.Control(1020)->Widget()->isHidden());
+  EXPECT_TRUE(Widget(*dialog.Control(1020))->isHidden());
   EXPECT_FALSE(dialog.Control(1020)->IsShown());
   EXPECT_FALSE(dialog.Control(1021)->IsEnabled());
   EXPECT_TRUE(dialog.Control(1022)->IsEnabled());
@@ -141,29 +143,29 @@ TEST(DialogLayout, TabOrderIsTemplateOrderAndTheFirstControlIsOnTop) {
   t.controls.push_back({1030, ControlKind::PushButton, "A", 240, 2, 30, 14, ControlFlags::NoTabStop});
   t.controls.push_back({1031, ControlKind::PushButton, "B", 250, 4, 30, 14, ControlFlags::NoTabStop});
   Dialog dialog(t);
-  dialog.show();
+  Window(dialog)->show();
   // Focusable, visible, enabled controls in the focus chain after the dialog.
   std::vector<QWidget*> chain;
-  for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
-    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&dialog) && w->isEnabled()) chain.push_back(w);
+  for (QWidget* w = Window(dialog)->nextInFocusChain(); w != Window(dialog); w = w->nextInFocusChain()) {
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(Window(dialog)) && w->isEnabled()) chain.push_back(w);
   }
-  const std::vector<QWidget*> expected = {dialog.Control(1017)->Widget(), dialog.Control(1018)->Widget(),
-                                          dialog.Control(1016)->Widget(), dialog.Control(1022)->Widget()};
+  const std::vector<QWidget*> expected = {Widget(*dialog.Control(1017)), Widget(*dialog.Control(1018)),
+                                          Widget(*dialog.Control(1016)), Widget(*dialog.Control(1022))};
   EXPECT_EQ(chain, expected);
 
   // Where a label and the group box overlap a list, the list is what is hit.
-  QWidget* list = dialog.Control(1018)->Widget();
+  QWidget* list = Widget(*dialog.Control(1018));
   const QPoint inside = list->geometry().center();
-  EXPECT_EQ(dialog.childAt(inside), list);
+  EXPECT_EQ(Window(dialog)->childAt(inside), list);
   // The group box is beneath everything it frames.
-  auto* group = dialog.findChild<QGroupBox*>();
+  auto* group = Window(dialog)->findChild<QGroupBox*>();
   ASSERT_NE(group, nullptr);
-  EXPECT_LT(dialog.children().indexOf(group), dialog.children().indexOf(list));
-  const QRect a = dialog.Control(1030)->Widget()->geometry();
-  const QRect b = dialog.Control(1031)->Widget()->geometry();
+  EXPECT_LT(Window(dialog)->children().indexOf(group), Window(dialog)->children().indexOf(list));
+  const QRect a = Widget(*dialog.Control(1030))->geometry();
+  const QRect b = Widget(*dialog.Control(1031))->geometry();
   ASSERT_TRUE(a.intersects(b));
-  EXPECT_EQ(dialog.childAt(a.intersected(b).center()), dialog.Control(1030)->Widget());
-  dialog.hide();
+  EXPECT_EQ(Window(dialog)->childAt(a.intersected(b).center()), Widget(*dialog.Control(1030)));
+  Window(dialog)->hide();
 }
 
 TEST(DialogLayout, StaticTextIsNotCutWhenWiderThanItsBox) {
@@ -176,7 +178,7 @@ TEST(DialogLayout, StaticTextIsNotCutWhenWiderThanItsBox) {
   };
   Dialog dialog(t);
   const BaseUnits units = dialog.Units();
-  auto* label = qobject_cast<QLabel*>(dialog.Controls()[0]->Widget());
+  auto* label = qobject_cast<QLabel*>(Widget(*dialog.Controls()[0]));
   ASSERT_NE(label, nullptr);
   const QFontMetrics fm(label->font());
   EXPECT_GE(label->width(), fm.horizontalAdvance(label->text()));
@@ -185,14 +187,14 @@ TEST(DialogLayout, StaticTextIsNotCutWhenWiderThanItsBox) {
   // A centred text that outgrows its box grows on both sides around the same centre.
   DialogControl* counter = dialog.Control(1019);
   const QRect box = ToQRect(counter->Box());
-  EXPECT_EQ(counter->Widget()->geometry(), box);  // "0/0" fits
+  EXPECT_EQ(Widget(*counter)->geometry(), box);  // "0/0" fits
   counter->SetText("65535/65535 65535/65535");
-  const QRect grown = counter->Widget()->geometry();
+  const QRect grown = Widget(*counter)->geometry();
   EXPECT_GE(grown.width(), fm.horizontalAdvance(QString("65535/65535 65535/65535")));
   EXPECT_LE(std::abs(grown.center().x() - box.center().x()), 1);
   // Back to a short text: back to the template's box.
   counter->SetText("1/3");
-  EXPECT_EQ(counter->Widget()->geometry(), box);
+  EXPECT_EQ(Widget(*counter)->geometry(), box);
 }
 
 TEST(DialogLayout, LookupFailsForAControlMissingFromTheTemplate) {

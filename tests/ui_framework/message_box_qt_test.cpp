@@ -15,23 +15,31 @@
 #include <thread>
 
 #include "tests/support/RecordingPresenter.h"
+#include "tests/support/OperatorInput.h"
 #include "tests/support/UiScript.h"
 #include "ui/framework/Dialog.h"
-#include "ui/framework/QtMessagePresenter.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/qt/QtAccess.h"
+#include "ui/framework/qt/QtApplication.h"
 #include "ui/framework/WindowNotifications.h"
 
 using namespace varnel;
-using varnel::test::QtBoxHost;
-using varnel::test::UiScript;
+using namespace varnel::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The toolkit's own modal window on top (a box), if it is a T.
+template <typename T>
+T* QtModal() {
+  return qobject_cast<T*>(QApplication::activeModalWidget());
+}
 
 // The test executable's own name, which boxes without a caption carry.
 constexpr const char* kExecutableName = "ui_framework_tests";
 
 TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
-  RecordingPresenter recorder{QtBoxHost()};
+  RecordingPresenter recorder{DialogBoxHost()};
   recorder.QueueAnswer(MessageAnswer::Yes);
 
   EXPECT_EQ(recorder.Show("串口打开失败", "", MessageButtons::Ok, MessageOwner::None), MessageAnswer::Ok);
@@ -68,7 +76,7 @@ TEST(RecordingPresenter, RecordsAndAnswersFromEveryThreadWithoutBlocking) {
 }
 
 TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
-  RecordingPresenter recorder{QtBoxHost()};
+  RecordingPresenter recorder{DialogBoxHost()};
   QTimer::singleShot(1, [&] { recorder.Show("from a timer", "", MessageButtons::Ok, MessageOwner::None); });
   ASSERT_TRUE(recorder.WaitForCount(1, 5s));
   EXPECT_EQ(recorder.Texts(), std::vector<std::string>{"from a timer"});
@@ -76,14 +84,15 @@ TEST(RecordingPresenter, WaitsWhileTimersOnTheMainThreadRun) {
 
 TEST(ApplicationName, IsTheExecutableWithoutExtension) { EXPECT_EQ(ApplicationName(), kExecutableName); }
 
-TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
+TEST(DialogMessagePresenterQt, MainThreadBoxCarriesTextCaptionAndButtons) {
   WindowRegistry windows;
-  QtMessagePresenter presenter(windows, "Varnel");
+  DialogMessagePresenter presenter(windows, "Varnel");
   QString title, text;
   int buttonCount = 0;
   UiScript()
-      .OnModal<QMessageBox>("the box",
-                            [&](QMessageBox* box) {
+      .When("the box", [] { return QtModal<QMessageBox>() != nullptr; },
+                            [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                               title = box->windowTitle();
                               text = box->text();
                               buttonCount = static_cast<int>(box->buttons().size());
@@ -98,8 +107,9 @@ TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
 
   // No caption of its own: the application's name.
   UiScript()
-      .OnModal<QMessageBox>("the box without a caption",
-                            [&](QMessageBox* box) {
+      .When("the box without a caption", [] { return QtModal<QMessageBox>() != nullptr; },
+                            [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                               title = box->windowTitle();
                               QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
                             })
@@ -109,31 +119,33 @@ TEST(QtMessagePresenter, MainThreadBoxCarriesTextCaptionAndButtons) {
   EXPECT_EQ(title, QString(kExecutableName));
 }
 
-TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
+TEST(DialogMessagePresenterQt, OwnersMapToTheMainWindowAndTheActiveDialog) {
   WindowRegistry windows;
-  QtMessagePresenter presenter(windows, "Varnel");
+  DialogMessagePresenter presenter(windows, "Varnel");
   DialogTemplate mainTemplate;
   mainTemplate.caption = "Varnel";
   mainTemplate.width = 100;
   mainTemplate.height = 50;
   Dialog mainDialog(mainTemplate, nullptr, &windows);
-  mainDialog.show();
+  ShowWindow(mainDialog);
 
   QWidget* parent = nullptr;
   UiScript()
-      .OnModal<QMessageBox>("the main window's box",
-                            [&](QMessageBox* box) {
+      .When("the main window's box", [] { return QtModal<QMessageBox>() != nullptr; },
+                            [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                               parent = box->parentWidget();
                               box->accept();
                             })
       .RunDuring([&] { presenter.Show("owned by the main window", "提示", MessageButtons::Ok, MessageOwner::MainWindow); });
-  EXPECT_EQ(parent, &mainDialog);
+  EXPECT_EQ(parent, Window(mainDialog));
   // The main window is the one this presenter was told of, not any window called "Varnel".
-  QtMessagePresenter otherProgram(windows, "其他");
-  parent = &mainDialog;
+  DialogMessagePresenter otherProgram(windows, "其他");
+  parent = Window(mainDialog);
   UiScript()
-      .OnModal<QMessageBox>("the other program's box",
-                            [&](QMessageBox* box) {
+      .When("the other program's box", [] { return QtModal<QMessageBox>() != nullptr; },
+                            [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                               parent = box->parentWidget();
                               box->accept();
                             })
@@ -146,8 +158,9 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
   QWidget* ownerSeen = nullptr;
   QTimer::singleShot(0, [&] {
     UiScript()
-        .OnModal<QMessageBox>("the progress window's box",
-                              [&](QMessageBox* box) {
+        .When("the progress window's box", [] { return QtModal<QMessageBox>() != nullptr; },
+                              [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                                 ownerSeen = box->parentWidget();
                                 box->accept();
                                 progress.EndDialog(kIdCancel);
@@ -157,13 +170,12 @@ TEST(QtMessagePresenter, OwnersMapToTheMainWindowAndTheActiveDialog) {
         });
   });
   progress.RunModal();
-  EXPECT_EQ(ownerSeen, &progress);
-  mainDialog.hide();
+  EXPECT_EQ(ownerSeen, Window(progress));
 }
 
-TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
+TEST(DialogMessagePresenterQt, WorkerWaitsForTheBoxShownOnTheMainThread) {
   WindowRegistry windows;
-  QtMessagePresenter presenter(windows, "Varnel");
+  DialogMessagePresenter presenter(windows, "Varnel");
   std::atomic<bool> returned{false};
   bool returnedBeforeAnswer = true;
   QString text, title;
@@ -173,8 +185,9 @@ TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
   auto future = answer.get_future();
   std::thread worker;
   UiScript()
-      .OnModal<QMessageBox>("the worker's box",
-                            [&](QMessageBox* box) {
+      .When("the worker's box", [] { return QtModal<QMessageBox>() != nullptr; },
+                            [&] {
+        QMessageBox* box = QtModal<QMessageBox>();
                               boxThread = box->thread();
                               text = box->text();
                               title = box->windowTitle();
@@ -199,9 +212,9 @@ TEST(QtMessagePresenter, WorkerWaitsForTheBoxShownOnTheMainThread) {
   EXPECT_FALSE(returnedBeforeAnswer);  // the worker waited while the box was up
 }
 
-TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
+TEST(DialogMessagePresenterQt, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
   WindowRegistry windows;
-  auto presenter = std::make_unique<QtMessagePresenter>(windows, "Varnel");
+  auto presenter = std::make_unique<DialogMessagePresenter>(windows, "Varnel");
   // A worker whose box never comes up: the main thread does not process
   // events until after Shutdown, as when it is busy stopping the program.
   std::promise<MessageAnswer> queued;
@@ -230,15 +243,15 @@ TEST(QtMessagePresenter, ShutdownReleasesWaitingThreadsAndAnswersLaterOnes) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-TEST(QtMessagePresenter, ShutdownClosesABoxAWorkerIsWaitingFor) {
+TEST(DialogMessagePresenterQt, ShutdownClosesABoxAWorkerIsWaitingFor) {
   WindowRegistry windows;
-  QtMessagePresenter presenter(windows, "Varnel");
+  DialogMessagePresenter presenter(windows, "Varnel");
   std::promise<MessageAnswer> answer;
   // Shutdown comes from inside the box's own modal loop, as an exit would.
   auto future = answer.get_future();
   std::thread worker;
   UiScript()
-      .OnModal<QMessageBox>("the worker's box", [&](QMessageBox*) { presenter.Shutdown(); })
+      .When("the worker's box", [] { return QtModal<QMessageBox>() != nullptr; }, [&] { presenter.Shutdown(); })
       .RunDuring([&] {
         worker = std::thread(
             [&] { answer.set_value(presenter.Show("等待", "", MessageButtons::YesNo, MessageOwner::None)); });
