@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <vector>
 
 #include "ui/framework/MessageBoxes.h"
@@ -22,10 +23,12 @@ bool IsDialogWindow(HWND hwnd) {
 }
 
 // Handles what is queued for this thread, dialog keys through the dialog
-// manager as a modal loop does.
-void Pump() {
+// manager as a modal loop does; for at most `within`, as another thread may
+// post faster than this one handles.
+void Pump(std::chrono::milliseconds within = std::chrono::milliseconds(50)) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
   MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (std::chrono::steady_clock::now() < deadline && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
@@ -208,7 +211,7 @@ Dialog* ActiveModalDialog() {
 
 void ProcessEvents() {
   MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  Pump();
+  Pump(std::chrono::milliseconds(5));
 }
 
 void RunSoon(std::function<void()> action) {
@@ -279,7 +282,7 @@ BoxHost DialogBoxHost() {
   return {ApplicationName(), [mainThread = GetCurrentThreadId()] { return GetCurrentThreadId() == mainThread; },
           [] {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            Pump();
+            Pump(std::chrono::milliseconds(10));
           }};
 }
 
