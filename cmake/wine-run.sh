@@ -23,6 +23,12 @@ mkdir -p "$(dirname "$prefix")"
     wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w 9>&-  # let that first server go, so the one below is ours
   fi
+  # Windows drawn by wine itself, not left to a window manager: the test display
+  # has none, and hiding a window would wait seconds for one to answer.
+  if ! grep -q '^"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
+  fi
   # Wine's server and its background services outlive the program that starts them
   # and keep that program's output open: ctest would wait for them to end. So when
   # no server runs for the prefix, start one, and the services, with no tie to ours.

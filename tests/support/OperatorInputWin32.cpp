@@ -192,7 +192,12 @@ void PressCloseBox(Dialog& dialog) {
 
 void Focus(DialogControl& control) {
   HWND hwnd = KeyTarget(control);
-  SendMessageW(GetParent(hwnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hwnd), TRUE);
+  const ControlKind kind = control.Kind();
+  if (kind == ControlKind::Edit || kind == ControlKind::EditMultiline || kind == ControlKind::FileBrowseEdit) {
+    SetFocus(hwnd);  // as a click puts it there: the caret stays, nothing is selected
+  } else {
+    SendMessageW(GetParent(hwnd), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hwnd), TRUE);
+  }
 }
 
 bool HasFocus(const DialogControl& control) { return GetFocus() == KeyTarget(control); }

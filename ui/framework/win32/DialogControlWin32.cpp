@@ -39,6 +39,11 @@ bool DialogControl::SetText(const std::string& utf8) {
   if (Kind() == ControlKind::DropDownList || Kind() == ControlKind::ProgressBar) return false;
   // The edit's limit is for typing only: WM_SETTEXT is not cut by it.
   SetWindowTextW(native_->hwnd, win32::Widen(utf8).c_str());
+  // The caret after the text, where the operator goes on typing.
+  if (IsEdit(Kind())) {
+    const int end = GetWindowTextLengthW(native_->hwnd);
+    SendMessageW(native_->hwnd, EM_SETSEL, static_cast<WPARAM>(end), end);
+  }
   return true;
 }
 
