@@ -110,6 +110,8 @@ TEST(Win32Template, TheDialogManagerMakesEveryControlWhereTheTemplatePutsIt) {
   EXPECT_TRUE(dialogStyle & WS_SYSMENU);
   EXPECT_TRUE(dialogStyle & WS_MINIMIZEBOX);
   EXPECT_FALSE(dialogStyle & (WS_MAXIMIZEBOX | WS_THICKFRAME));
+  // Clipping its children would leave the inside of every group box unpainted (black).
+  EXPECT_FALSE(dialogStyle & WS_CLIPCHILDREN);
   RECT client{};
   GetClientRect(d, &client);
   const RECT wanted = Mapped(d, 0, 0, 200, 140);

@@ -77,7 +77,8 @@ std::string Narrow(const std::wstring& utf16) {
 
 std::uint32_t DialogStyle(std::uint32_t flags) {
   // DS_SHELLFONT: "MS Shell Dlg" resolves to the system's current dialog face.
-  std::uint32_t style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER;
+  // No WS_CLIPCHILDREN: group boxes do not paint their inside, the dialog's background must.
+  std::uint32_t style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SHELLFONT | DS_CENTER;
   if (flags & DialogFlags::SystemMenu) style |= WS_SYSMENU;
   if (flags & DialogFlags::MinimizeBox) style |= WS_MINIMIZEBOX;
   if (flags & DialogFlags::MaximizeBox) style |= WS_MAXIMIZEBOX;
