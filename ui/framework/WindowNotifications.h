@@ -60,13 +60,12 @@ class DialogNotificationPoster final : public NotificationPoster {
   // Notifications this poster handed on that still exist, waiting for their
   // window or being handled: one that is never freed shows here.
   int InFlight() const { return inFlight_->load(); }
-  // Shared with every notification on its way, which counts itself while it
-  // exists (a queued one may outlive the poster).
-  const std::shared_ptr<std::atomic<int>>& InFlightCounter() const { return inFlight_; }
 
  private:
   WindowRegistry& registry_;  // outlives the poster
-  // Atomic: notifications are made on any thread and freed on the main thread.
+  // Each notification on its way counts itself here while it exists. Atomic:
+  // they are made on any thread and freed on the main thread; shared, because
+  // a queued one may outlive the poster.
   std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
 };
 

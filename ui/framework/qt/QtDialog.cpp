@@ -1,5 +1,4 @@
 // Dialog on Qt: a QDialog with the template's widgets, its timers and keys.
-#include <QApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>

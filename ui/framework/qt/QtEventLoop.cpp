@@ -22,20 +22,21 @@ void EndAllDialogs() {
 
 #ifdef _WIN32
 struct WaitableWatch::Native {
-  QWinEventNotifier notifier;
+  using Notifier = QWinEventNotifier;
   explicit Native(std::intptr_t waitable) : notifier(reinterpret_cast<HANDLE>(waitable)) {}
+  Notifier notifier;
 };
 #else
 struct WaitableWatch::Native {
-  QSocketNotifier notifier;
+  using Notifier = QSocketNotifier;
   explicit Native(std::intptr_t waitable) : notifier(static_cast<qintptr>(waitable), QSocketNotifier::Read) {}
+  Notifier notifier;
 };
 #endif
 
 WaitableWatch::WaitableWatch(std::intptr_t waitable, std::function<void()> onReady)
     : native_(std::make_unique<Native>(waitable)) {
-  QObject::connect(&native_->notifier, &std::remove_reference_t<decltype(native_->notifier)>::activated,
-                   [onReady = std::move(onReady)] { onReady(); });
+  QObject::connect(&native_->notifier, &Native::Notifier::activated, [onReady = std::move(onReady)] { onReady(); });
 }
 
 WaitableWatch::~WaitableWatch() = default;
