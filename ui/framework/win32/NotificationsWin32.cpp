@@ -10,7 +10,7 @@ namespace varnel {
 // pointer to another program's window, or to a message box whose caption is
 // the program's name.
 bool DialogNotificationPoster::Post(std::string_view windowCaption, Notification notification) {
-  auto posted = std::make_unique<PostedNotification>(std::move(notification), InFlightCounter());
+  auto posted = std::make_unique<PostedNotification>(std::move(notification), inFlight_);
   bool delivered = false;
   registry_.PostTo(windowCaption, [&](Dialog& dialog) {
     HWND hwnd = dialog.Native().hwnd;
