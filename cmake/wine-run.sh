@@ -12,7 +12,10 @@ export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
 # The operators' code page (936) and wine's CJK font fallback, where the locale exists.
 if locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then export LANG=zh_CN.UTF-8; unset LC_ALL; fi
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
+# Windows programs with windows (the dialog tests, varnel.exe) need an X server:
+# scripts/test-windows.sh starts an Xvfb and names it in VARNEL_WINE_DISPLAY.
+if [ -n "${VARNEL_WINE_DISPLAY:-}" ]; then export DISPLAY="$VARNEL_WINE_DISPLAY"; else unset DISPLAY; fi
 mkdir -p "$(dirname "$prefix")"
 (
   # One test at a time gets here; the others wait until wine is ready for them.
@@ -21,6 +24,12 @@ mkdir -p "$(dirname "$prefix")"
   if [ ! -f "$prefix/system.reg" ]; then
     wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w 9>&-  # let that first server go, so the one below is ours
+  fi
+  # Windows drawn by wine itself, not left to a window manager: the test display
+  # has none, and hiding a window would wait seconds for one to answer.
+  if ! grep -q '^"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
   fi
   # Wine's server and its background services outlive the program that starts them
   # and keep that program's output open: ctest would wait for them to end. So when

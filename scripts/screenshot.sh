@@ -5,8 +5,23 @@
 # S/N and with an extended CAN id (out-disconnected.png, out-sn8.png, out-extid.png),
 # and the firmware progress window at N/N (out-progress.png).
 #   scripts/screenshot.sh [out.png]     (default: build/default/main-dialog.png)
+# With --windows: the main, connect, progress and registration dialogs of the Win32
+# build (varnel.exe's dialogs) as wine draws them under zh_CN.UTF-8, as main.png,
+# connect.png, progress.png and registration.png in the folder given.
+#   scripts/screenshot.sh --windows [folder]   (default: build/windows/shots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--windows" ]; then
+  VARNEL_WITH_WINDOWS=1 scripts/install-deps.sh
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target varnel-dialog-shot >/dev/null
+  folder=${2:-build/windows/shots}
+  mkdir -p "$folder"
+  # wine sees the Linux file system as drive Z:.
+  xvfb-run -a -s "-screen 0 1280x1024x24" sh -c 'VARNEL_WINE_DISPLAY=$DISPLAY exec cmake/wine-run.sh "$@"' sh \
+    "$PWD/build/windows/wineprefix" build/windows/tests/ui_main/varnel-dialog-shot.exe "Z:$(realpath "$folder")"
+  exit 0
+fi
 scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target varnel-layout-check varnel-progress-shot >/dev/null

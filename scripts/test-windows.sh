@@ -20,6 +20,18 @@ stage "configure + build (windows, mingw-w64)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
+# The dialog tests and varnel.exe make windows, and wine needs an X server for them:
+# a virtual one for this run, unless the caller names one in VARNEL_WINE_DISPLAY.
+if [ -z "${VARNEL_WINE_DISPLAY:-}" ]; then
+  displayfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$displayfile"' EXIT
+  for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export VARNEL_WINE_DISPLAY=":$(head -1 "$displayfile")"
+fi
+
 # ctest runs each test program through cmake/wine-run.sh, which makes the wine
 # prefix (build/windows/wineprefix) on first use and keeps wine quiet and headless.
 stage "tests under wine"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Redraws app/windows/varnel.ico (the icon of varnel.exe) from the same drawing
+# as the Qt program's window icon. The .ico is committed; run this after
+# changing the drawing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# shellcheck disable=SC2046
+c++ -std=c++20 -fPIC -I. $(pkg-config --cflags Qt6Gui) app/windows/make_icon.cpp ui/framework/qt/AppIcon.cpp \
+  -o "$work/make_icon" $(pkg-config --libs Qt6Gui)
+QT_QPA_PLATFORM=offscreen "$work/make_icon" app/windows/varnel.ico
+echo "wrote app/windows/varnel.ico"
