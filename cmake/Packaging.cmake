@@ -31,8 +31,8 @@ else()
   if(TARGET varnel)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/varnel.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/varnel-256.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps RENAME varnel.png)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/varnel.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
   endif()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # varnel_<version>_<arch>.deb

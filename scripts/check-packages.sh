@@ -26,7 +26,7 @@ shown=$("$root/deb/usr/bin/varnel-cli" --version)
 echo "varnel-cli --version: $shown"
 grep -qF "$version" <<<"$shown" || { echo "varnel-cli does not show $version" >&2; exit 1; }
 desktop-file-validate "$root/deb/usr/share/applications/varnel.desktop"
-[ -f "$root/deb/usr/share/icons/hicolor/256x256/apps/varnel.png" ] || { echo "the package lacks its icon" >&2; exit 1; }
+[ -f "$root/deb/usr/share/icons/hicolor/64x64/apps/varnel.png" ] || { echo "the package lacks its icon" >&2; exit 1; }
 dpkg-deb -I "$deb" postinst | grep -q dialout || { echo "the package says nothing about dialout" >&2; exit 1; }
 
 zip=build/windows/varnel-windows-x64-$version.zip

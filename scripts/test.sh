@@ -4,8 +4,8 @@
 #   bash scripts/test.sh           every test: the whole suite, then the same suite without
 #                                  the soak run under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                                  then the tests without Qt under ThreadSanitizer, the fuzz
-#                                  targets side by side for a bounded time, and the Windows core
-#                                  under wine. This is what CI runs.
+#                                  targets side by side for a bounded time, the Windows build
+#                                  under wine, and the release packages. This is what CI runs.
 #   bash scripts/test.sh --quick   the everyday check: the default build and its unit and
 #                                  end-to-end tests (no soak, no sanitizers, no fuzzing, no wine).
 #
@@ -92,7 +92,12 @@ stage "fuzz targets (bounded, side by side)"
 fuzzers=$(ctest --test-dir build/fuzz -N -L '^fuzz$' | sed -nE 's/^Total Tests: ([0-9]+)/\1/p')
 ctest --test-dir build/fuzz -L '^fuzz$' -j "${fuzzers:-1}" --output-on-failure --timeout 600
 
-stage "Windows core (mingw-w64 cross build, tests under wine)"
+stage "Windows (mingw-w64 cross build, tests under wine)"
 bash scripts/test-windows.sh
+
+stage "release packages (.deb and Windows zip, unpacked and run)"
+cmake --build --preset default -j "$jobs" --target package
+cmake --build --preset windows -j "$jobs" --target package
+bash scripts/check-packages.sh
 
 stage "all test stages passed in $(elapsed)"

@@ -1,12 +1,14 @@
 // Writes the program's icon as a Windows .ico: the same drawing as the
 // window icon of the Qt program (ui/framework/qt/AppIcon.cpp), at the sizes
-// Windows asks for, as 32-bit images with alpha. Run by scripts/make-icon.sh.
-//   make_icon <out.ico>
+// Windows asks for, as 32-bit images with alpha; and the largest of them as a
+// PNG for the Linux desktop entry. Run by scripts/make-icon.sh.
+//   make_icon <out.ico> [<out.png>]
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "ui/framework/qt/AppIcon.h"
@@ -46,8 +48,8 @@ std::vector<std::uint8_t> IconImage(const QImage& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_icon <out.ico>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: make_icon <out.ico> [<out.png>]\n");
     return 2;
   }
   QGuiApplication app(argc, argv);
@@ -78,6 +80,13 @@ int main(int argc, char** argv) {
   if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() || std::fclose(out) != 0) {
     std::fprintf(stderr, "make_icon: cannot write %s\n", argv[1]);
     return 1;
+  }
+  if (argc == 3) {
+    const int largest = sizes[std::size(sizes) - 1];
+    if (!icon.pixmap(largest, largest).toImage().scaled(largest, largest).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+      std::fprintf(stderr, "make_icon: cannot write %s\n", argv[2]);
+      return 1;
+    }
   }
   return 0;
 }
