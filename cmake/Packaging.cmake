@@ -39,6 +39,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # Runtime dependencies come from the programs' own libraries (dpkg-shlibdeps).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Not libraries, so shlibdeps cannot see them: a CJK font, without which every
+  # Chinese text shows as boxes, and the Chinese texts of the standard buttons.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/linux/postinst)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
