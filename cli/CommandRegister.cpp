@@ -7,9 +7,9 @@
 #include "cli/Commands.h"
 #include "ledger/LedgerFile.h"
 #include "ledger/RegistrationLedger.h"
-#include "platform/CodePage.h"
 #include "protocol/CommandSet.h"
 #include "ui/rules/DisplayText.h"
+#include "ui/rules/SerialNumberDraft.h"
 
 namespace varnel::cli {
 namespace {
@@ -24,16 +24,6 @@ std::size_t Utf8Characters(std::string_view text) {
   return count;
 }
 
-std::tm LocalCalendarTime(std::time_t instant) {
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &instant) != 0) local = std::tm{};
-#else
-  if (localtime_r(&instant, &local) == nullptr) local = std::tm{};
-#endif
-  return local;
-}
-
 }  // namespace
 
 ExitCode RunRegister(const CommandContext& ctx, const std::string& text, const std::string& ledgerPath) {
@@ -45,10 +35,7 @@ ExitCode RunRegister(const CommandContext& ctx, const std::string& text, const s
   }
   // One instant for the record, the serial number and the time stamp.
   const std::time_t instant = std::time(nullptr);
-  const std::tm local = LocalCalendarTime(instant);
-  const RegistrationRecord record =
-      MakeRegistrationRecord(local.tm_year + 1900, local.tm_mon + 1, Utf8ToCodePage(text));
-  const std::string serial = FormatSerialNumber(record.year, record.month, text);
+  const auto [record, serial] = DraftSerialNumber(instant, text);
 
   StderrPresenter boxes(ctx.err);
   NotificationQueue ledgerPosts;  // the ledger posts nothing; its Operator needs a poster all the same

@@ -4,27 +4,15 @@
 #include <string>
 
 #include "ledger/RegistrationLedger.h"
-#include "platform/CodePage.h"
 #include "protocol/CommandSet.h"
 #include "ui/DialogTemplates.h"
 #include "ui/rules/DisplayText.h"
+#include "ui/rules/SerialNumberDraft.h"
 
 namespace varnel {
 namespace {
 
 constexpr int kSerialTextChars = 8;
-
-// A time the system cannot convert (out of its range) reads as all-zero fields
-// instead of leaving them undefined.
-std::tm LocalCalendarTime(std::time_t instant) {
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &instant) != 0) local = std::tm{};
-#else
-  if (localtime_r(&instant, &local) == nullptr) local = std::tm{};
-#endif
-  return local;
-}
 
 }  // namespace
 
@@ -44,22 +32,14 @@ void CDevRegister::OnInitDialog() {
 }
 
 void CDevRegister::OnRegister() {
-  // One instant for the record, the serial number and the time stamp, so a press
-  // just after midnight at a month's end cannot mix two months.
+  // One instant for the record, the serial number and the time stamp.
   const std::time_t instant = services_.now();
-  const std::tm local = LocalCalendarTime(instant);
 
   DialogControl* edit = Control(register_ids::SerialText);
   if (!edit) return;  // without the operator's text there is nothing to register
   const std::string text = edit->Text();  // UTF-8, not validated: may be empty
 
-  // The year byte keeps only the low 8 bits of year - 2000: from 2100 the prefix
-  // has three digits, after 2255 (or with a clock set before 2000) it wraps. The
-  // serial number is always formed from the record's own bytes, so the sensor,
-  // the ledger and the prefix shown in 1022 agree whatever the year.
-  const RegistrationRecord record =
-      MakeRegistrationRecord(local.tm_year + 1900, local.tm_mon + 1, Utf8ToCodePage(text));
-  const std::string serial = FormatSerialNumber(record.year, record.month, text);
+  const auto [record, serial] = DraftSerialNumber(instant, text);
 
   // A text the ledger would refuse or garble is turned away while nothing is stored or
   // sent: afterwards the sensor and the ledger would disagree about the number.
