@@ -40,18 +40,6 @@ void Pump(std::chrono::milliseconds within = std::chrono::milliseconds(50)) {
   }
 }
 
-std::vector<HWND> ThreadWindows() {
-  std::vector<HWND> windows;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM list) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
 // The visible dialog-manager window on top: one of ours, a box or a chooser.
 HWND TopDialogWindow() {
   for (HWND hwnd : ThreadWindows()) {

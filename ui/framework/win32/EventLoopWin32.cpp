@@ -9,8 +9,7 @@
 
 namespace varnel {
 
-void EndAllDialogs() {
-  // Top-level windows of this thread come topmost first: the innermost run first.
+std::vector<HWND> ThreadWindows() {
   std::vector<HWND> windows;
   EnumThreadWindows(
       GetCurrentThreadId(),
@@ -19,7 +18,12 @@ void EndAllDialogs() {
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&windows));
-  for (HWND hwnd : windows) {
+  return windows;
+}
+
+void EndAllDialogs() {
+  // Top-level windows of this thread come topmost first: the innermost run first.
+  for (HWND hwnd : ThreadWindows()) {
     if (Dialog* dialog = DialogFromWindow(hwnd); dialog && dialog->IsRunning()) dialog->EndDialog(kIdCancel);
   }
 }

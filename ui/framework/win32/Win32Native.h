@@ -61,4 +61,7 @@ inline constexpr UINT kNotificationMessage = WM_APP + 0x2A0;
 // window (a message box, a file chooser, another program's window).
 Dialog* DialogFromWindow(HWND hwnd);
 
+// The top-level windows of the calling thread, topmost first.
+std::vector<HWND> ThreadWindows();
+
 }  // namespace varnel
