@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -88,6 +89,7 @@ class WineApp : public ::testing::Test {
                 test::PickItem(list, index);
                 ASSERT_EQ(connect->PortName(), port);
                 test::PressKey(*connect, test::Key::Enter);
+                pressed = std::chrono::steady_clock::now();
               })
         // A deadline, not a pause: the steps go on as soon as all of it is shown,
         // and the one after reports what was shown when it was not.
@@ -95,6 +97,9 @@ class WineApp : public ::testing::Test {
         .Do([this] {
           ASSERT_NE(dlg, nullptr) << "no main dialog";
           EXPECT_EQ(Showing(), Expected());
+          const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
+          ::testing::Test::RecordProperty("enter_to_identity_and_settings_ms", static_cast<int>(took.count()));
+          std::printf("identity and settings shown %lld ms after Enter\n", static_cast<long long>(took.count()));
         })
         .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); }, 15s)
         .WaitFor("second chain done", [this] { return sim.RequestsOf(kCardRead) >= 2; }, 15s)
@@ -116,6 +121,7 @@ class WineApp : public ::testing::Test {
   // The application's own services: the port list is the system's.
   AppServices services{h.link, h.session, h.windows, h.op, h.ledger, [] { return EnumerateSerialPorts({}); }};
   CVarnelDlg* dlg = nullptr;  // the running main dialog, once connected
+  std::chrono::steady_clock::time_point pressed;  // when the operator pressed Enter in the connect dialog
 };
 
 TEST_F(WineApp, ConnectsThroughTheListedPortShowsTheSensorAndWritesASetting) {
@@ -179,12 +185,22 @@ TEST_F(WineApp, PacedImageGoesThroughTheProgressWindowAndArrivesIntact) {
 
 TEST_F(WineApp, SensorUnpluggedIsReportedAndTheIdentityReturnsAfterTheReplug) {
   auto info = [this] { return Text(main_ids::EditDeviceInfo); };
+  std::chrono::steady_clock::time_point replugAnswered;
   UiScript script = Connected();
   script.Do([this] { ASSERT_EQ(sim.Ask("unplug"), "ok unplug"); })
       .WaitFor("port lost", [this] { return !h.link.IsOpen(); })
       .WaitFor("disconnect text", [&] { return info() == kDisconnectedText; }, 15s)
-      .Do([this] { ASSERT_EQ(sim.Ask("replug"), "ok replug"); })
+      .Do([&] {
+        ASSERT_EQ(sim.Ask("replug"), "ok replug");
+        replugAnswered = std::chrono::steady_clock::now();
+      })
       .WaitFor("firmware line again", [&] { return info().rfind(kFirmwareLine, 0) == 0; }, 15s)
+      .Do([&] {
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                replugAnswered);
+        ::testing::Test::RecordProperty("replug_to_firmware_line_ms", static_cast<int>(took.count()));
+        std::printf("firmware line shown %lld ms after the replug\n", static_cast<long long>(took.count()));
+      })
       .WaitFor("whole identity again", [&] { return info() == kIdentity; })
       .Do([this] { EXPECT_TRUE(h.link.IsOpen()); });
   EXPECT_TRUE(RunApplication(script));
