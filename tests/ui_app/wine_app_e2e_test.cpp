@@ -49,6 +49,7 @@ class WineApp : public ::testing::Test {
                                       "set addr 42", "set baud 5", "set canid 0x100", "set frame 0",
                                       "set rate 5"})
       ASSERT_EQ(sim.Ask(command), "ok " + command);
+    cardReadsBefore = sim.RequestsOf(kCardRead);  // the simulator lives as long as the program
   }
 
   std::string Text(int id) const { return dlg->Control(id)->Text(); }
@@ -88,21 +89,22 @@ class WineApp : public ::testing::Test {
                 ASSERT_GE(index, 0) << "the connect dialog does not list " << port;
                 test::PickItem(list, index);
                 ASSERT_EQ(connect->PortName(), port);
-                test::PressKey(*connect, test::Key::Enter);
                 pressed = std::chrono::steady_clock::now();
+                test::PressKey(*connect, test::Key::Enter);
               })
         // A deadline, not a pause: the steps go on as soon as all of it is shown,
         // and the one after reports what was shown when it was not.
         .Settle("identity and settings shown", [this] { return Connecting() && Showing() == Expected(); }, 2s)
+        // Without it the steps end here: those below act on the main dialog.
+        .WaitFor("main dialog", [this] { return Connecting(); }, 0ms)
         .Do([this] {
-          ASSERT_NE(dlg, nullptr) << "no main dialog";
           EXPECT_EQ(Showing(), Expected());
           const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
           ::testing::Test::RecordProperty("enter_to_identity_and_settings_ms", static_cast<int>(took.count()));
           std::printf("identity and settings shown %lld ms after Enter\n", static_cast<long long>(took.count()));
         })
         .WaitFor("second identity query", [this] { return dlg->Watch().IdentityRequeried(); }, 15s)
-        .WaitFor("second chain done", [this] { return sim.RequestsOf(kCardRead) >= 2; }, 15s)
+        .WaitFor("second chain done", [this] { return sim.RequestsOf(kCardRead) >= cardReadsBefore + 2; }, 15s)
         .WaitFor("identity again", [this] { return Text(main_ids::EditDeviceInfo) == kIdentity; }, 5s);
     return script;
   }
@@ -121,6 +123,7 @@ class WineApp : public ::testing::Test {
   // The application's own services: the port list is the system's.
   AppServices services{h.link, h.session, h.windows, h.op, h.ledger, [] { return EnumerateSerialPorts({}); }};
   CVarnelDlg* dlg = nullptr;  // the running main dialog, once connected
+  std::uint64_t cardReadsBefore = 0;
   std::chrono::steady_clock::time_point pressed;  // when the operator pressed Enter in the connect dialog
 };
 
