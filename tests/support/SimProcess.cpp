@@ -1,5 +1,7 @@
 #include "tests/support/SimProcess.h"
 
+#include "tests/support/SimStats.h"
+
 #include <fcntl.h>
 #include <sstream>
 #include <unistd.h>
@@ -138,18 +140,7 @@ std::map<std::string, std::string> SimProcess::ParsePairs(const std::string& lin
 }
 
 std::uint64_t SimProcess::RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code) {
-  // "codes=30:5,7F:3,F0:1": command bytes in hex, counts in decimal.
-  const auto it = stats.find("codes");
-  if (it == stats.end()) return 0;
-  char key[4];
-  std::snprintf(key, sizeof key, "%02X:", code);
-  const std::string& codes = it->second;
-  for (std::size_t at = 0; at < codes.size();) {
-    const std::size_t end = std::min(codes.find(',', at), codes.size());
-    if (codes.compare(at, 3, key) == 0) return std::stoull(codes.substr(at + 3, end - at - 3));
-    at = end + 1;
-  }
-  return 0;
+  return RequestCount(stats, code);
 }
 
 std::uint64_t SimProcess::FramesSeen() { return std::strtoull(Stats()["frames"].c_str(), nullptr, 10); }

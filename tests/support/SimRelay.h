@@ -3,12 +3,15 @@
 // tests/support/wine_sim_run.py runs under wine: the COM port mapped to it, and
 // its control commands, relayed through this program's standard streams (a line
 // "@sim COMMAND" out, the simulator's answer line in).
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
+
+#include "tests/support/SimStats.h"
 
 namespace varnel::test {
 
@@ -35,6 +38,8 @@ class SimRelay {
 
   // The simulator's "state" answer as key=value pairs.
   std::map<std::string, std::string> State() { return Pairs(Ask("state")); }
+  // Requests with this command byte the sensor has received so far.
+  std::uint64_t RequestsOf(std::uint8_t code) { return RequestCount(Pairs(Ask("stats")), code); }
 
   static std::map<std::string, std::string> Pairs(const std::string& line) {
     std::map<std::string, std::string> pairs;

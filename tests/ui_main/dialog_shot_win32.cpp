@@ -2,7 +2,10 @@
 // to look at: the main window with a sensor's identity and settings, the
 // connect dialog with two ports, the firmware progress window at N/N and the
 // registration dialog, each written as a PNG the way the screen shows it
-// (frame and caption included). Fails when a dialog cannot be made or captured.
+// (frame and caption included). Run by tests/support/wine_sim_run.py, it also
+// connects the main window to the simulated sensor on the mapped COM port and
+// captures it with the sensor's own identity and settings (main-connected.png).
+// Fails when a dialog cannot be made or captured.
 //
 //   varnel-dialog-shot.exe <folder>   (under wine: Z:/path/to/folder)
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include "protocol/CommandSet.h"
 #include "protocol/FirmwareTransfer.h"
 #include "tests/support/OperatorInput.h"
+#include "tests/support/SimRelay.h"
 #include "tests/support/UiHarness.h"
 #include "tests/support/WindowCaptureWin32.h"
 #include "tests/support/Wait.h"
@@ -51,6 +55,31 @@ bool CaptureModal(Dialog& dialog, const std::string& folder, const char* name,
             20s)
       .RunDuring([&] { dialog.RunModal(); });
   return written;
+}
+
+// The main window as the operator meets it once connected to the sensor on
+// port: the identity and the settings read from the sensor itself.
+bool CaptureConnected(const std::string& port, const std::string& folder) {
+  test::UiHarness h;
+  h.ports = {port};
+  CVarnelDlg main(h.services);
+  auto text = [&main](int id) { return main.Control(id)->Text(); };
+  bool written = false;
+  const bool ran =
+      test::UiScript()
+          .When("connect dialog", [] { return test::ActiveModal<CConnectDlg>() != nullptr; },
+                [] { test::ActiveModal<CConnectDlg>()->OnConnect(); })
+          // The start-up reads the identity twice; the picture shows the second reading whole.
+          .WaitFor("second identity query", [&] { return main.Watch().IdentityRequeried(); }, 20s)
+          .When("identity and settings shown",
+                [&] { return main.Control(main_ids::EditDeviceInfo)->LineCount() > 3 && !text(main_ids::EditSerialNodeAddr).empty(); },
+                [&] {
+                  written = Capture(main, folder, "main-connected.png");
+                  main.EndDialog(kIdCancel);
+                },
+                20s)
+          .RunDuring([&] { main.RunModal(); });
+  return ran && written;
 }
 
 }  // namespace
@@ -107,5 +136,6 @@ int main(int argc, char** argv) {
     CDevRegister registration(h.services);
     ok &= CaptureModal(registration, folder, "registration.png");
   }
+  if (const std::string port = test::SimRelay::Port(); !port.empty()) ok &= CaptureConnected(port, folder);
   return ok ? 0 : 1;
 }
