@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/CountingPoster.h"
 #include "bench/FirmwareWireTime.h"
 #include "link/DeviceLink.h"
 #include "link/FrameReceiver.h"
@@ -33,28 +34,7 @@ using bench::ExchangeWireSeconds;
 
 constexpr std::size_t kImageSize = 64 * 1024;
 
-// Both windows exist; counts what arrives and wakes a waiter on each post.
-class CountingPoster final : public NotificationPoster {
- public:
-  bool Post(std::string_view, Notification n) override {
-    {
-      std::lock_guard lock(mutex_);
-      if (n.message == WM_CARD_NUMBER) ++cards_;
-    }
-    changed_.notify_all();
-    return true;
-  }
-  bool HasWindow(std::string_view) override { return true; }
-  bool WaitForCard(std::chrono::milliseconds within) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, within, [&] { return cards_ > 0; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int cards_ = 0;  // guarded by mutex_
-};
+using bench::CountingPoster;
 
 std::vector<std::uint8_t> Image() {
   std::vector<std::uint8_t> image(kImageSize);

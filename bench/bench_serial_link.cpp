@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/CountingPoster.h"
 #include "bench/FirmwareWireTime.h"
 #include "bench/ProcessCpu.h"
 #include "link/DeviceLink.h"
@@ -30,37 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kImageSize = 64 * 1024;
 constexpr std::uint32_t kBaud = 115200;
 
-// Both windows exist; counts card readings and finished transfers, and wakes a
-// waiter on each post (a transfer is waited for the way the progress window
-// learns of its end, not by asking the transfer's state over and over, which
-// would compete with the reader for the transfer's lock).
-class CountingPoster final : public NotificationPoster {
- public:
-  bool Post(std::string_view, Notification n) override {
-    {
-      std::lock_guard lock(mutex_);
-      if (n.message == WM_CARD_NUMBER) ++cards_;
-      if (n.message == WM_FW_PROGRESS && n.wParam == PROGRESS_DONE) ++transfers_;
-    }
-    changed_.notify_all();
-    return true;
-  }
-  bool HasWindow(std::string_view) override { return true; }
-  bool WaitForCard(std::chrono::milliseconds within) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, within, [&] { return cards_ > 0; });
-  }
-  bool WaitForTransfers(int count, std::chrono::milliseconds within) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, within, [&] { return transfers_ >= count; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int cards_ = 0;      // guarded by mutex_
-  int transfers_ = 0;  // guarded by mutex_
-};
+using bench::CountingPoster;
 
 int Fail(const char* what) {
   std::fprintf(stderr, "bench_serial_link: %s\n", what);

@@ -7,10 +7,8 @@
 #include <fstream>
 #include <random>
 
-#include "link/DeviceLink.h"
 #include "link/TrafficDump.h"
-#include "protocol/DeviceSession.h"
-#include "tests/protocol/Recorders.h"
+#include "tests/protocol/RecordedSession.h"
 #include "tests/protocol/SimPtyHarness.h"
 #include "tests/support/Wait.h"
 
@@ -19,7 +17,7 @@ namespace {
 
 using ::testing::ElementsAreArray;
 
-class ProtocolOverPty : public ::testing::Test {
+class ProtocolOverPty : public ::testing::Test, protected RecordedSession {
  protected:
   void SetUp() override {
     sensor.WithSensor([](sim::SimSensor& s) {
@@ -37,24 +35,11 @@ class ProtocolOverPty : public ::testing::Test {
     ASSERT_TRUE(link.OpenPort(sensor.PortPath(), 115200));
   }
   void TearDown() override {
-    session.Shutdown();
-    link.Stop();
+    Stop();
     sensor.Stop();
   }
 
-  // Starts the link and waits for the identity chain to end with its card reading.
-  void RunIdentityChain() {
-    session.StartLink();
-    ASSERT_TRUE(poster.WaitFor(WM_CARD_NUMBER, 0, 15s));
-  }
-
   SimPtyHarness sensor;
-  FrameReceiver receiver;
-  RecordingPoster poster;
-  RecordingPresenter boxes;
-  Operator op{boxes, poster};
-  DeviceLink link{receiver, op};
-  DeviceSession session{link, receiver, [this] { link.StartReader(); }, op};
 };
 
 TEST_F(ProtocolOverPty, IdentityChainAfterStartLink) {

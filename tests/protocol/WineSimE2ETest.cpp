@@ -13,18 +13,16 @@
 #include <random>
 #include <thread>
 
-#include "link/DeviceLink.h"
 #include "platform/SerialPort.h"
 #include "platform/PortEnumeration.h"
-#include "protocol/DeviceSession.h"
-#include "tests/protocol/Recorders.h"
+#include "tests/protocol/RecordedSession.h"
 #include "tests/support/SimRelay.h"
 #include "tests/support/Wait.h"
 
 namespace varnel::test {
 namespace {
 
-class WineSim : public ::testing::Test {
+class WineSim : public ::testing::Test, protected RecordedSession {
  protected:
   void SetUp() override {
     port = SimRelay::Port();
@@ -33,13 +31,7 @@ class WineSim : public ::testing::Test {
     ASSERT_TRUE(link.OpenPort(port, 115200));
   }
   void TearDown() override {
-    session.Shutdown();
-    link.Stop();
-  }
-
-  void RunIdentityChain() {
-    session.StartLink();
-    ASSERT_TRUE(poster.WaitFor(WM_CARD_NUMBER, 0, 15s)) << "the identity chain did not end";
+    Stop();
   }
 
   // Waits until the sensor reports key=value.
@@ -49,12 +41,6 @@ class WineSim : public ::testing::Test {
 
   SimRelay sim;
   std::string port;
-  FrameReceiver receiver;
-  RecordingPoster poster;
-  RecordingPresenter boxes;
-  Operator op{boxes, poster};
-  DeviceLink link{receiver, op};
-  DeviceSession session{link, receiver, [this] { link.StartReader(); }, op};
 };
 
 TEST_F(WineSim, MappedPortIsListedAndCarriesTheIdentityChainAndASetting) {
