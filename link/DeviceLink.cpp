@@ -6,6 +6,8 @@
 #ifdef __linux__
 #include <sys/syscall.h>
 #include <unistd.h>
+#elif defined(_WIN32)
+#include "platform/Win32.h"
 #endif
 
 #include "link/TrafficDump.h"
@@ -17,10 +19,13 @@ namespace {
 // Stop() wakes it sooner through CancelRead.
 constexpr int kReadWaitMs = 200;
 
-// The number ps and /proc show for the calling thread; 0 where there is none we use.
+// The number ps and /proc (Linux) or the thread tools (Windows) show for the
+// calling thread; 0 where there is none we use.
 long SystemThreadId() {
 #ifdef __linux__
   return static_cast<long>(::syscall(SYS_gettid));
+#elif defined(_WIN32)
+  return static_cast<long>(::GetCurrentThreadId());
 #else
   return 0;
 #endif

@@ -66,9 +66,10 @@ class DeviceLink final : public FrameSender {
   std::uint64_t FramesSent() const { return framesSent_.load(); }
 
   // The operating system's id of the running reader thread (on Linux the
-  // kernel's thread id, as in /proc/self/task), 0 when none runs or the
-  // platform has no such number. For diagnostics: whoever watches the
-  // processor time a lost port costs needs to know which thread to look at.
+  // kernel's thread id, as in /proc/self/task; on Windows the id OpenThread
+  // takes), 0 when none runs or the platform has no such number. For
+  // diagnostics: whoever watches the processor time a lost port costs needs
+  // to know which thread to look at.
   long ReaderSystemThreadId() const { return readerSystemId_.load(); }
 
   // Pause between two attempts to reopen a port that has gone away.

@@ -16,7 +16,7 @@
 #include "link/DeviceLink.h"
 #include "link/TrafficDump.h"
 #include "platform/Operator.h"
-#include "tests/link/ThreadCpu.h"
+#include "tests/support/ThreadCpu.h"
 #include "tests/link/WireFrames.h"
 #include "tests/platform/PtyPair.h"
 #include "tests/support/SimProcess.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/link/ThreadCpu.h"
+#include "tests/support/ThreadCpu.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/UiHarness.h"
 #include "ui/ConnectDlg.h"

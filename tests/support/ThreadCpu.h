@@ -1,7 +1,12 @@
 #pragma once
-// Processor time of one thread of this process, read from /proc (Linux), for
-// tests that check a waiting thread really waits instead of spinning.
+// Processor time of one thread of this process, for tests that check a
+// waiting thread really waits instead of spinning: read from /proc on Linux,
+// asked of the system on Windows.
+#ifdef _WIN32
+#include "platform/Win32.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <fstream>
@@ -12,8 +17,24 @@
 
 namespace varnel::test {
 
-// User plus system time the thread with this kernel id has used so far;
-// nothing when the thread is unknown.
+// User plus system time the thread with this system id (DeviceLink's
+// ReaderSystemThreadId) has used so far; nothing when the thread is unknown or has ended.
+#ifdef _WIN32
+inline std::optional<std::chrono::milliseconds> ThreadCpuTime(long tid) {
+  HANDLE thread = ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(tid));
+  if (thread == nullptr) return std::nullopt;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  DWORD exitCode = 0;
+  const bool running = ::GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE;
+  const bool read = ::GetThreadTimes(thread, &created, &exited, &kernel, &user);
+  ::CloseHandle(thread);
+  if (!running || !read) return std::nullopt;
+  auto ticks = [](const FILETIME& t) {  // 100 ns units
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return std::chrono::milliseconds((ticks(kernel) + ticks(user)) / 10000);
+}
+#else
 inline std::optional<std::chrono::milliseconds> ThreadCpuTime(long tid) {
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
   if (!in) return std::nullopt;
@@ -34,6 +55,7 @@ inline std::optional<std::chrono::milliseconds> ThreadCpuTime(long tid) {
   }
   return std::nullopt;
 }
+#endif
 
 // Share of one core a thread used between two readings, over the wall time between them.
 inline double CpuShare(std::chrono::milliseconds cpuBefore, std::chrono::milliseconds cpuAfter,
