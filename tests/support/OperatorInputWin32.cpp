@@ -22,10 +22,24 @@ bool IsDialogWindow(HWND hwnd) {
   return lstrcmpW(name, L"#32770") == 0;
 }
 
+constexpr wchar_t kCallbackClass[] = L"VarnelTestCallback";
+
+bool IsCallbackWindow(HWND hwnd) {
+  wchar_t name[32] = {};
+  GetClassNameW(hwnd, name, 32);
+  return lstrcmpW(name, kCallbackClass) == 0;
+}
+
+// Whether the test script's timer (a Ticker) may run its next step meanwhile.
+// An operator's action holds it: the step that acts is still under way, and
+// the next one starts only when a loop of the dialogs' own (a modal run,
+// perhaps one the action opened) turns again.
+enum class ScriptTicks { Run, Hold };
+
 // Handles what is queued for this thread, dialog keys through the dialog
 // manager as a modal loop does; for at most `within`, as another thread may
 // post faster than this one handles.
-void Pump(std::chrono::milliseconds within = std::chrono::milliseconds(50)) {
+void Pump(std::chrono::milliseconds within = std::chrono::milliseconds(50), ScriptTicks ticks = ScriptTicks::Run) {
   const auto deadline = std::chrono::steady_clock::now() + within;
   MSG msg;
   while (std::chrono::steady_clock::now() < deadline && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -33,12 +47,17 @@ void Pump(std::chrono::milliseconds within = std::chrono::milliseconds(50)) {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
+    // A timer message left out comes again at the timer's next period.
+    if (msg.message == WM_TIMER && ticks == ScriptTicks::Hold && IsCallbackWindow(msg.hwnd)) continue;
     HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     if (top && IsDialogWindow(top) && IsDialogMessageW(top, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
 }
+
+// What an operator's action queued, handled before the action returns.
+void PumpInput() { Pump(std::chrono::milliseconds(50), ScriptTicks::Hold); }
 
 // The visible dialog-manager window on top: one of ours, a box or a chooser.
 HWND TopDialogWindow() {
@@ -69,7 +88,7 @@ void SendKeyTo(HWND target, Key key) {
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(target, WM_KEYDOWN, vk, 1 | scan);
   PostMessageW(target, WM_KEYUP, vk, 1 | scan | (1LL << 30) | (1LL << 31));
-  Pump();  // TranslateMessage adds the character the key makes
+  PumpInput();  // TranslateMessage adds the character the key makes
 }
 
 // A message-only window that runs a function when its message or timer comes.
@@ -94,7 +113,7 @@ struct CallbackWindow {
   }
 
   static HWND Make(std::function<void()>* call) {
-    static const wchar_t* const kClass = L"VarnelTestCallback";
+    static const wchar_t* const kClass = kCallbackClass;
     WNDCLASSW wc{};
     wc.lpfnWndProc = Proc;
     wc.hInstance = GetModuleHandleW(nullptr);
@@ -124,7 +143,7 @@ void TypeText(DialogControl& edit, const std::string& utf8) {
   Focus(edit);
   for (const wchar_t c : win32::Widen(utf8)) {
     PostMessageW(KeyTarget(edit), WM_CHAR, static_cast<WPARAM>(c), 1);
-    Pump();
+    PumpInput();
   }
 }
 
@@ -140,7 +159,7 @@ void Click(DialogControl& control) {
     PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
   }
-  Pump();
+  PumpInput();
 }
 
 void PickItem(DialogControl& list, int index) {
@@ -162,7 +181,7 @@ void PickItem(DialogControl& list, int index) {
     SendMessageW(info.hwndList, WM_LBUTTONUP, 0, at);
   }
   if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
-  Pump();
+  PumpInput();
 }
 
 void OpenDropDown(DialogControl& list) {
@@ -170,12 +189,12 @@ void OpenDropDown(DialogControl& list) {
   if (!Operable(combo) || list.Kind() != ControlKind::DropDownList) return;
   SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
   SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
-  Pump();
+  PumpInput();
 }
 
 void PressCloseBox(Dialog& dialog) {
   PostMessageW(dialog.Native().hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
-  Pump();
+  PumpInput();
 }
 
 void Focus(DialogControl& control) {
