@@ -3,6 +3,10 @@
 // its options, steered through its standard input, read through its standard
 // output. Each instance publishes its pseudo-terminal under a name of its own,
 // so tests running side by side never meet.
+// In a Windows test program under wine (SimProcessWine.cpp) the simulator is
+// the Linux one that tests/support/wine_sim_run.py runs beside the program:
+// each instance restarts it with its own options behind the same COM port
+// (LinkPath() is that port's name), and everything else goes through the runner.
 #include <chrono>
 #include <cstdint>
 #include <condition_variable>
@@ -11,12 +15,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
-#include "tests/support/ChildProcess.h"
 #include "tests/support/Wait.h"
+#ifndef _WIN32
+#include <sys/types.h>
+
+#include "tests/support/ChildProcess.h"
+#endif
 
 namespace varnel::test {
 
@@ -24,16 +31,19 @@ class SimProcess {
  public:
   // Starts varnel-sensor-sim with these options (plus --name and
   // --exit-with-parent) and waits up to 10 s for its "pty"/"link" lines.
+  // (Windows: up to 10 s for the runner to say the link is up.)
   explicit SimProcess(std::vector<std::string> options = {});
   ~SimProcess();  // SIGTERM, then waits up to 10 s for the child before killing it
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
   bool Started() const { return !linkPath_.empty(); }
-  const std::string& PtyPath() const { return ptyPath_; }
   const std::string& LinkPath() const { return linkPath_; }
+#ifndef _WIN32
+  const std::string& PtyPath() const { return ptyPath_; }
   const std::string& Name() const { return name_; }
   pid_t Pid() const { return child_ ? child_->Pid() : -1; }
+#endif
 
   // Sends one control command line.
   void Command(const std::string& line);
@@ -65,6 +75,15 @@ class SimProcess {
   static std::map<std::string, std::string> ParsePairs(const std::string& line);
 
  private:
+#ifdef _WIN32
+  // Writes one request to the runner and reads its answer line. The lines
+  // answering "lines" follow that one: they are read into lines_ (mutex_ held).
+  std::string Request(const std::string& request) const;
+
+  std::string linkPath_;
+  mutable std::mutex mutex_;               // one request and its answer at a time; guards lines_
+  mutable std::vector<std::string> lines_;  // the simulator's output fetched so far
+#else
   void ReadOutput();
 
   std::unique_ptr<ChildProcess> child_;
@@ -79,6 +98,7 @@ class SimProcess {
   std::condition_variable newLine_;
   std::vector<std::string> lines_;
   std::size_t consumed_ = 0;  // lines already matched by Ask
+#endif
 };
 
 }  // namespace varnel::test

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs a Windows program under wine against the simulated sensor on a COM port.
 
-  wine_sim_run.py --prefix DIR --sim PATH [--sim-arg ARG]... -- PROGRAM [ARG]...
+  wine_sim_run.py --prefix DIR --sim PATH [--sim-arg ARG]... [--sim-on-request] -- PROGRAM [ARG]...
 
 Starts varnel-sensor-sim on a pseudo-terminal and maps a free COM<n> of the wine
 prefix to the link the simulator publishes (the link follows an unplug and replug,
@@ -17,9 +17,28 @@ in place of every "{port}" in its arguments. While it runs, a line
 simulator's answer (one line, empty when none came within 10 s) is written to
 the program's standard input; every other line is passed on.
 
+A line "@simctl REQUEST" steers the simulator itself (fields separated by tabs;
+tests/support/SimProcessWine.cpp is the other end):
+  start<TAB>OPTION...             (re)starts it with these options under the same
+                                  link name, so the COM port stays valid; answers
+                                  "ok COM<n>" once its link is up, or "error: ..."
+  stop                            stops it; answers "ok"
+  send<TAB>COMMAND                a control command; answers "ok"
+  ask<TAB>MS<TAB>PREFIX<TAB>COMMAND  sends COMMAND and waits up to MS ms for an
+                                  output line after it starting with PREFIX:
+                                  answers "+LINE", or "-" when none came
+  wait<TAB>MS<TAB>PREFIX          the same for any line of its output so far
+  lines<TAB>FROM                  its output lines from number FROM on: a line
+                                  with their count, then the lines
+With --sim-on-request no simulator runs until the first "start", and the port is
+mapped then; a program that asks for it when it has not been built is reported
+skipped, whatever its own status. A run that only lists the program's tests (--gtest_list_tests)
+starts no simulator and maps no port.
+
 The mapping and the simulator are removed afterwards, also on SIGINT and SIGTERM.
 Tests may run side by side: each takes its COM number under a lock of its own.
-Exit status: the program's; 77 (skipped) when the simulator has not been built.
+Exit status: the program's; 77 (skipped) when the simulator has not been built
+(with --sim-on-request: and the program asked for it).
 """
 
 import argparse
@@ -49,13 +68,16 @@ def on_signal(signum, _frame):
 
 
 class Simulator:
-    """varnel-sensor-sim as a child: its output lines in one queue, tagged by stream."""
+    """varnel-sensor-sim as a child: its output lines kept, in order, as they come."""
 
     def __init__(self, path, name, extra_args):
         self.proc = subprocess.Popen(
             [path, "--name", name, "--exit-with-parent"] + extra_args,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.lines = queue.Queue()
+        self.changed = threading.Condition()
+        self.out = []        # standard output lines; guarded by changed
+        self.errors = []     # (standard output lines before it, error line); guarded by changed
+        self.open_streams = 2  # guarded by changed
         for stream, tag in ((self.proc.stdout, "out"), (self.proc.stderr, "err")):
             threading.Thread(target=self._pump, args=(stream, tag), daemon=True).start()
 
@@ -64,43 +86,70 @@ class Simulator:
             line = raw.decode("utf-8", "replace").rstrip("\r\n")
             if tag == "err":
                 print("sim: " + line, file=sys.stderr, flush=True)
-            self.lines.put((tag, line))
-        self.lines.put((tag, None))
+            with self.changed:
+                if tag == "out":
+                    self.out.append(line)
+                elif "error: " in line:
+                    self.errors.append((len(self.out), line[line.find("error: "):]))
+                self.changed.notify_all()
+        with self.changed:
+            self.open_streams -= 1
+            self.changed.notify_all()
 
-    def next_line(self, deadline):
-        try:
-            return self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
-        except queue.Empty:
-            return None, None
+    def _wait(self, found, timeout_s):
+        """Waits until found() answers something (under the lock), the output ends, or the time is up."""
+        deadline = time.monotonic() + timeout_s
+        with self.changed:
+            while True:
+                answer = found()
+                if answer is not None or self.open_streams == 0:
+                    return answer
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self.changed.wait(left)
+
+    def line_count(self):
+        with self.changed:
+            return len(self.out)
+
+    def lines(self, first):
+        with self.changed:
+            return self.out[first:]
+
+    def wait_for_line(self, prefix, first, timeout_s):
+        """The first output line from number first on that starts with prefix, or None."""
+        return self._wait(lambda: next((l for l in self.out[first:] if l.startswith(prefix)), None), timeout_s)
 
     def wait_for_link(self):
-        deadline = time.monotonic() + START_TIMEOUT_S
-        while time.monotonic() < deadline:
-            tag, line = self.next_line(deadline)
-            if line is not None and tag == "out" and line.startswith("link "):
-                return line[len("link "):]
-            if line is None and tag is not None and self.proc.poll() is not None:
-                break
-        return None
+        line = self.wait_for_line("link ", 0, START_TIMEOUT_S)
+        return line[len("link "):] if line else None
 
-    def ask(self, command):
-        """Sends one control command; answers its reply line, or "" when none came."""
+    def send(self, command):
         try:
             self.proc.stdin.write((command + "\n").encode())
             self.proc.stdin.flush()
+            return True
         except OSError:
+            return False
+
+    def ask(self, command):
+        """Sends one control command; answers its reply line, or "" when none came."""
+        with self.changed:
+            first, first_error = len(self.out), len(self.errors)
+        if not self.send(command):
             return ""
-        deadline = time.monotonic() + ANSWER_TIMEOUT_S
-        while time.monotonic() < deadline:
-            tag, line = self.next_line(deadline)
-            if line is None:
-                continue
-            # A replug announces its new pseudo-terminal before its "ok".
-            if tag == "out" and not line.startswith(("pty ", "link ")):
-                return line
-            if tag == "err" and "error: " in line:
-                return line[line.find("error: "):]
-        return ""
+
+        def reply():
+            error = self.errors[first_error] if len(self.errors) > first_error else None
+            for i in range(first, len(self.out)):
+                if error and error[0] <= i:
+                    return error[1]
+                # A replug announces its new pseudo-terminal before its "ok".
+                if not self.out[i].startswith(("pty ", "link ")):
+                    return self.out[i]
+            return error[1] if error else None
+        return self._wait(reply, ANSWER_TIMEOUT_S) or ""
 
     def stop(self):
         if self.proc.poll() is None:
@@ -110,6 +159,74 @@ class Simulator:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+
+class Bench:
+    """The simulator behind one COM port: started, restarted under the same name, mapped once."""
+
+    def __init__(self, prefix, sim_path, port_number):
+        self.prefix = prefix
+        self.sim_path = sim_path
+        self.n = port_number
+        self.port = f"COM{port_number}"
+        self.name = f"wine-{os.getpid()}"
+        self.sim = None
+        self.mapped = False
+        self.missed_simulator = False  # a start was asked for with no simulator built
+
+    def start(self, options):
+        """(Re)starts the simulator; answers an error text, or None once its link is up and mapped."""
+        if not os.access(self.sim_path, os.X_OK):
+            self.missed_simulator = True
+            return f"no simulator at {self.sim_path}"
+        self.stop()  # the old one takes its link with it before the new one publishes it
+        self.sim = Simulator(self.sim_path, self.name, options)
+        link = self.sim.wait_for_link()
+        if not link:
+            return "the simulator published no port"
+        if not self.mapped:
+            map_port(self.prefix, self.n, link)
+            self.mapped = True
+        return None
+
+    def stop(self):
+        if self.sim:
+            self.sim.stop()
+            self.sim = None
+
+    def close(self):
+        self.stop()
+        if self.mapped:
+            unmap_port(self.prefix, self.n)
+            self.mapped = False
+
+    def control(self, request):
+        """Answers one "@simctl" request with the lines to write back."""
+        fields = request.split("\t")
+        verb, args = fields[0], fields[1:]
+        try:
+            if verb == "start":
+                problem = self.start(args)
+                return [f"error: {problem}" if problem else f"ok {self.port}"]
+            if verb == "stop":
+                self.stop()
+                return ["ok"]
+            if not self.sim:
+                return ["error: no simulator runs"] if verb != "lines" else ["0"]
+            if verb == "send" and len(args) == 1:
+                return ["ok" if self.sim.send(args[0]) else "error: the simulator has ended"]
+            if verb in ("ask", "wait") and len(args) == (3 if verb == "ask" else 2):
+                first = self.sim.line_count() if verb == "ask" else 0
+                if verb == "ask":
+                    self.sim.send(args[2])
+                line = self.sim.wait_for_line(args[1], first, int(args[0]) / 1000.0)
+                return ["-" if line is None else "+" + line]
+            if verb == "lines" and len(args) == 1:
+                lines = self.sim.lines(int(args[0]))
+                return [str(len(lines))] + lines
+        except ValueError:
+            pass
+        return [f"error: not a request: {request}"]
 
 
 def take_com_number(prefix):
@@ -170,22 +287,36 @@ def unmap_port(prefix, n):
     wine_reg_import(prefix, port_keys(n, None))
 
 
-def run_program(prefix, program, port, sim):
+def run_program(prefix, program, port, bench):
     """Runs the program with the control relay; answers its exit status and whether it printed."""
     env = dict(os.environ, VARNEL_TEST_PORT=port, VARNEL_WINE_RUN_DIRECT="1")
-    proc = subprocess.Popen([WINE_RUN, prefix] + program, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    # Standard error goes through a pipe of ours too: a wine process the program
+    # starts (the desktop, a service) may keep it open for the wine server's life,
+    # and ctest would wait for that.
+    proc = subprocess.Popen([WINE_RUN, prefix] + program, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env)
     printed = False
     done = threading.Event()
+    errors_done = threading.Event()
+
+    def pass_errors():
+        for raw in proc.stderr:
+            sys.stderr.write(raw.decode("utf-8", "replace"))
+            sys.stderr.flush()
+        errors_done.set()
 
     def relay():
         nonlocal printed
         for raw in proc.stdout:
             printed = True
             line = raw.decode("utf-8", "replace").rstrip("\r\n")
-            if line.startswith("@sim "):
-                answer = sim.ask(line[len("@sim "):])
+            if line.startswith(("@sim ", "@simctl ")):
+                if line.startswith("@sim "):
+                    answer = [bench.sim.ask(line[len("@sim "):]) if bench.sim else ""]
+                else:
+                    answer = bench.control(line[len("@simctl "):])
                 try:
-                    proc.stdin.write((answer + "\n").encode())
+                    proc.stdin.write("".join(a + "\n" for a in answer).encode())
                     proc.stdin.flush()
                 except OSError:
                     pass
@@ -194,6 +325,7 @@ def run_program(prefix, program, port, sim):
         done.set()
 
     threading.Thread(target=relay, daemon=True).start()
+    threading.Thread(target=pass_errors, daemon=True).start()
     try:
         status = proc.wait()
     except BaseException:
@@ -203,7 +335,20 @@ def run_program(prefix, program, port, sim):
     # A wine server started by this program would keep the pipe open for its life:
     # take what is left for a moment, not until it ends.
     done.wait(timeout=2)
+    errors_done.wait(timeout=0.5)
     return status, printed
+
+
+def run_with_retry(prefix, program, port, bench):
+    # Now and then wine ends a program before it has run a line of it, printing
+    # nothing; a test program always prints, so such an end is wine's: once more.
+    for attempt in (1, 2):
+        status, printed = run_program(prefix, program, port, bench)
+        if status == 0 or printed:
+            break
+        print(f"wine_sim_run: {program[0]} ended with status {status} before printing anything "
+              f"(attempt {attempt})", file=sys.stderr, flush=True)
+    return status
 
 
 def main():
@@ -211,37 +356,37 @@ def main():
     parser.add_argument("--prefix", required=True, help="the build's wine prefix")
     parser.add_argument("--sim", required=True, help="the (Linux) varnel-sensor-sim")
     parser.add_argument("--sim-arg", action="append", default=[], help="an option for the simulator")
+    parser.add_argument("--sim-on-request", action="store_true",
+                        help="start the simulator only when the program asks for it (@simctl start)")
     parser.add_argument("program", nargs="+", help="the Windows program and its arguments")
     args = parser.parse_args()
-
-    if not os.access(args.sim, os.X_OK):
-        print(f"skipped: no simulator at {args.sim} (build varnel-sensor-sim in the default build)", flush=True)
-        return SKIPPED
     prefix = os.path.abspath(args.prefix)
+
+    if "--gtest_list_tests" in args.program[1:]:
+        # Listing needs neither the simulator nor a port; wine-run.sh retries a silent end itself.
+        return subprocess.run([WINE_RUN, prefix] + args.program, stdin=subprocess.DEVNULL).returncode
+    no_simulator = f"skipped: no simulator at {args.sim} (build varnel-sensor-sim in the default build)"
+    if not args.sim_on_request and not os.access(args.sim, os.X_OK):
+        print(no_simulator, flush=True)
+        return SKIPPED
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(s, on_signal)
 
     n, lock = take_com_number(prefix)
-    port = f"COM{n}"
-    sim = Simulator(args.sim, f"wine-{os.getpid()}", args.sim_arg)
-    mapped = False
+    bench = Bench(prefix, args.sim, n)
     try:
-        link = sim.wait_for_link()
-        if not link:
-            print("wine_sim_run: the simulator published no port", file=sys.stderr)
-            return 1
-        map_port(prefix, n, link)
-        mapped = True
-        program = [a.replace("{port}", port) for a in args.program]
-        # Now and then wine ends a program before it has run a line of it, printing
-        # nothing; a test program always prints, so such an end is wine's: once more.
-        for attempt in (1, 2):
-            status, printed = run_program(prefix, program, port, sim)
-            if status == 0 or printed:
-                break
-            print(f"wine_sim_run: {program[0]} ended with status {status} before printing anything "
-                  f"(attempt {attempt})", file=sys.stderr, flush=True)
+        if not args.sim_on_request:
+            problem = bench.start(args.sim_arg)
+            if problem:
+                print(f"wine_sim_run: {problem}", file=sys.stderr)
+                return 1
+        program = [a.replace("{port}", bench.port) for a in args.program]
+        status = run_with_retry(prefix, program, bench.port, bench)
+        if bench.missed_simulator:
+            # What failed for want of the simulator proves nothing about the program.
+            print(no_simulator, flush=True)
+            return SKIPPED
         return status
     except Interrupted as e:
         print(f"wine_sim_run: stopped by {e}", file=sys.stderr, flush=True)
@@ -249,9 +394,7 @@ def main():
     finally:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        sim.stop()
-        if mapped:
-            unmap_port(prefix, n)
+        bench.close()
         lock.close()
 
 
