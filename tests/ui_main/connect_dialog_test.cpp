@@ -1,10 +1,9 @@
 // The connect dialog as the operator meets it: the port list, failed and
 // successful opens, and cancelling, which ends the program before anything runs.
-#include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/SimProcess.h"
+#include "tests/support/ThisSystem.h"
 #include "tests/support/UiHarness.h"
 #include "ui/ConnectDlg.h"
 #include "ui/DialogTemplates.h"
@@ -16,25 +15,19 @@ namespace {
 using test::ActiveModal;
 using test::Key;
 using test::PressKey;
+using test::AbsentPortName;
 using test::SimProcess;
+using test::ThreadCount;
 using test::UiHarness;
 using test::UiScript;
-
-int ThreadCount() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
-}
 
 CConnectDlg* Connect() { return ActiveModal<CConnectDlg>(); }
 
 TEST(ConnectDialog, CancelEndsTheProgramWithNothingSentAndNoThreadStarted) {
   UiHarness h;
-  h.ports = {"/dev/null-port"};
+  h.ports = {AbsentPortName()};
   const int threadsBefore = ThreadCount();
+  ASSERT_GT(threadsBefore, 0);
   CVarnelDlg dlg(h.services);
   int result = 0;
   bool ok = UiScript()
@@ -53,15 +46,16 @@ TEST(ConnectDialog, CancelEndsTheProgramWithNothingSentAndNoThreadStarted) {
 
 TEST(ConnectDialog, ListsPortsInOrderWithTheBaudFixedAt115200) {
   UiHarness h;
-  h.ports = {"/tmp/no-such-port-b", "/tmp/no-such-port-a"};
+  // Not in the order of their names: the list keeps the order they were reported in.
+  h.ports = {AbsentPortName(2), AbsentPortName(1)};
   CConnectDlg dlg(h.services);
   UiScript()
       .Do([&] {
         auto* ports = dlg.Control(connect_ids::PortList);
         ASSERT_EQ(ports->ItemCount(), 2);
-        EXPECT_EQ(ports->ItemText(0), "/tmp/no-such-port-b");
+        EXPECT_EQ(ports->ItemText(0), AbsentPortName(2));
         EXPECT_EQ(ports->SelectedIndex(), 0);
-        EXPECT_EQ(dlg.PortName(), "/tmp/no-such-port-b");
+        EXPECT_EQ(dlg.PortName(), AbsentPortName(2));
         auto* baud = dlg.Control(connect_ids::BaudList);
         EXPECT_EQ(baud->ItemText(baud->SelectedIndex()), "115200");
         EXPECT_FALSE(baud->IsEnabled());
@@ -75,7 +69,7 @@ TEST(ConnectDialog, FailedOpenKeepsTheDialogAndAnotherPortCanBeTried) {
   SimProcess sim;
   ASSERT_TRUE(sim.Started());
   UiHarness h;
-  h.ports = {"/tmp/no-such-port", sim.LinkPath()};
+  h.ports = {AbsentPortName(), sim.LinkPath()};
   CConnectDlg dlg(h.services);
   int result = 0;
   UiScript()
@@ -105,7 +99,7 @@ TEST(ConnectDialog, EnterConnectsLikeTheConnectButton) {
   SimProcess sim;
   ASSERT_TRUE(sim.Started());
   UiHarness h;
-  h.ports = {"/tmp/no-such-port", sim.LinkPath()};
+  h.ports = {AbsentPortName(), sim.LinkPath()};
   CVarnelDlg dlg(h.services);
   auto pressEnterOnPortList = [] { PressKey(*Connect()->Control(connect_ids::PortList), Key::Enter); };
   bool ok = UiScript()
@@ -141,23 +135,24 @@ TEST(ConnectDialog, NoPortsGivesAnEmptyListAndBothMessages) {
 
 TEST(ConnectDialog, OpeningTheListScansAgainAndKeepsTheChoice) {
   UiHarness h;
-  h.ports = {"/tmp/port-1", "/tmp/port-2"};
+  const std::string port0 = AbsentPortName(1), port1 = AbsentPortName(2), port2 = AbsentPortName(3);
+  h.ports = {port1, port2};
   CConnectDlg dlg(h.services);
   UiScript()
       .Do([&] {
         auto* list = dlg.Control(connect_ids::PortList);
         list->Select(1);
         dlg.OnPortSelected();
-        h.ports = {"/tmp/port-0", "/tmp/port-1", "/tmp/port-2"};  // an adapter plugged in
+        h.ports = {port0, port1, port2};  // an adapter plugged in
         dlg.RescanPorts();
         ASSERT_EQ(list->ItemCount(), 3);
-        EXPECT_EQ(list->ItemText(list->SelectedIndex()), "/tmp/port-2");
-        EXPECT_EQ(dlg.PortName(), "/tmp/port-2");
+        EXPECT_EQ(list->ItemText(list->SelectedIndex()), port2);
+        EXPECT_EQ(dlg.PortName(), port2);
 
-        h.ports = {"/tmp/port-0"};  // the chosen one was pulled out
+        h.ports = {port0};  // the chosen one was pulled out
         dlg.RescanPorts();
         EXPECT_EQ(list->ItemCount(), 1);
-        EXPECT_EQ(dlg.PortName(), "/tmp/port-0");
+        EXPECT_EQ(dlg.PortName(), port0);
         dlg.EndDialog(kIdCancel);
       })
       .RunDuring([&] { dlg.RunModal(); });
@@ -165,7 +160,7 @@ TEST(ConnectDialog, OpeningTheListScansAgainAndKeepsTheChoice) {
 
 TEST(ConnectDialog, MissingPortListIsReported) {
   UiHarness h;
-  h.ports = {"/tmp/port-1"};
+  h.ports = {AbsentPortName()};
   DialogTemplate t = ConnectDialogTemplate();
   RemoveControl(t, connect_ids::PortList);
   CConnectDlg dlg(h.services, t);

@@ -22,12 +22,14 @@ namespace varnel::test {
 
 // The main window built from a template (all of it, or with a control left
 // out), its lists filled and the all-zero settings shown, sending into a
-// recorder. Nothing is started: no reader, no timers, no modal run.
+// recorder, its window on the screen (the operator clicks only what is shown).
+// Nothing is started: no reader, no timers, no modal run.
 struct RecordedDialog {
   explicit RecordedDialog(const DialogTemplate& dialogTemplate = MainDialogTemplate())
       : dlg(services, dialogTemplate) {
     dlg.FillSettingLists();
     dlg.ShowSettings();
+    ShowWindow(dlg);
     h.boxes.Clear();
   }
   DialogControl* C(int id) const { return dlg.Control(id); }
