@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Cross-builds the core without Qt for 64-bit Windows (mingw-w64) and runs its tests
-# under wine: link, platform (Win32), protocol, ledger, ui/rules, the sensor model, and
-# the Windows programs end to end against the (Linux) simulated sensor on a COM port
-# that wine maps to its pseudo-terminal. Tests that need a pseudo-terminal inside the
-# Windows program are reported as skipped. Exits non-zero on a failure.
+# under wine: link, platform (Win32), protocol, ledger, ui/rules, the sensor model, the
+# dialogs on Win32, and the Windows programs end to end against the (Linux) simulated
+# sensor on a COM port that wine maps to its pseudo-terminal, among them the dialog
+# suites of the main window, the connect dialog, the link watch, the settings and card
+# search (each case with simulators of its own, tests/support/wine_sim_run.py). Tests
+# that need a pseudo-terminal inside the Windows program are reported as skipped.
+# Exits non-zero on a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VARNEL_WITH_WINDOWS=1 scripts/install-deps.sh

@@ -42,6 +42,7 @@ SimProcess::SimProcess(std::vector<std::string> options) {
 }
 
 SimProcess::~SimProcess() {
+  std::lock_guard lock(mutex_);
   if (Started()) Request("stop");
 }
 
