@@ -137,13 +137,14 @@ SerialPort::Impl::Started SerialPort::Impl::StartRead() {
   // ReadFile resets the event as it starts, and sets it when it completes, at once or later.
   readOp = OVERLAPPED{};
   readOp.hEvent = readDone;
-  DWORD n = 0;
-  if (ReadFile(handle, inbox, static_cast<DWORD>(kInboxSize), &n, &readOp)) {
-    inboxEnd = n;
-    return Started::Done;
+  if (!ReadFile(handle, inbox, static_cast<DWORD>(kInboxSize), nullptr, &readOp)) {
+    return GetLastError() == ERROR_IO_PENDING ? Started::Pending : Started::Failed;
   }
-  if (GetLastError() == ERROR_IO_PENDING) return Started::Pending;
-  return Started::Failed;
+  // Done at once: the count comes from the operation, as for one that was pending.
+  DWORD n = 0;
+  if (!GetOverlappedResult(handle, &readOp, &n, FALSE)) return Started::Failed;
+  inboxEnd = n;
+  return Started::Done;
 }
 
 SerialPort::Impl::Started SerialPort::Impl::StartCommWait() {
