@@ -61,3 +61,7 @@ printf '%-44s %12s %12s %8s\n' "64 KiB at 115200 Bd, median time (s)" \
 printf '%-44s %12s %12s %8s\n' "wire-time limit (s)" "$(field "$linux" limit_s)" "$(field "$windows" limit_s)" ""
 printf '%-44s %12s %12s %8s\n' "limit / time (%)" \
   "$(field "$linux" percent_of_limit)" "$(field "$windows" percent_of_limit)" ">= 98"
+printf '%-44s %12s %12s %8s\n' "chunk round trip over wire time, median (ms)" \
+  "$(field "$linux" chunk_overhead_ms)" "$(field "$windows" chunk_overhead_ms)" ""
+printf '%-44s %12s %12s %8s\n' "the same, 90th percentile (ms)" \
+  "$(field "$linux" chunk_overhead_p90_ms)" "$(field "$windows" chunk_overhead_p90_ms)" ""

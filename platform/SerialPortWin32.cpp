@@ -1,12 +1,21 @@
 // Win32 implementation of SerialPort.
 //
 // The handle is opened for overlapped I/O, so a read waiting for input never
-// holds up a write on another thread. A read waits for its first byte with a
-// one-byte overlapped ReadFile, in WaitForMultipleObjects beside the event
-// CancelRead() signals, and then takes whatever else the driver holds. The
-// one-byte read is left pending when the wait times out and is picked up by
-// the next Read (so no byte is lost or reordered); Close() cancels it. A write
-// waits for its overlapped WriteFile beside the event CancelWrites() signals.
+// holds up a write on another thread. The read time-outs say "return at once
+// with what the driver holds", so one ReadFile takes every byte that is there.
+// When nothing is there, Windows completes that read empty and the wait is a
+// WaitCommEvent for the next received character; wine instead keeps the read
+// pending until bytes come and then completes it with all of them. Either
+// operation is waited for in WaitForMultipleObjects beside the event
+// CancelRead() signals. An operation still pending when a wait times out is
+// picked up by the next Read, and a read always lands in the port's own
+// buffer, so no byte is lost or reordered; Close() cancels what is pending.
+// A write waits for its overlapped WriteFile beside the event CancelWrites() signals.
+//
+// Under wine every overlapped call and every completion is a round trip to its
+// server, and a reply paced at the line's speed wakes the reader about once per
+// byte, so each wake does as little as it can: no ClearCommError to size a
+// read, no event reset that ReadFile and WriteFile do themselves.
 #include "platform/Win32.h"
 
 #include <algorithm>
@@ -76,62 +85,105 @@ DWORD RemainingMs(bool bounded, Clock::time_point deadline) {
 struct SerialPort::Impl {
   Impl()
       : readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        commEventDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
         writeDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
         cancelRead(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
         stopWrites(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~Impl() {
-    for (HANDLE event : {readDone, writeDone, cancelRead, stopWrites})
+    for (HANDLE event : {readDone, commEventDone, writeDone, cancelRead, stopWrites})
       if (event) CloseHandle(event);
   }
 
-  // Takes up to capacity bytes the driver already holds, without waiting for more.
-  // Answers false when the device has gone.
-  bool TakeQueued(std::uint8_t* buffer, std::size_t capacity, std::size_t* got);
-  // Cancels the pending one-byte read and waits until it has settled (it may
-  // have taken its byte first; that byte goes with the handle being closed).
-  void SettlePendingRead();
+  enum class Started { Done, Pending, Failed };
+  // Starts a read of what the driver holds into the inbox; Done leaves the
+  // count in inboxEnd (possibly zero).
+  Started StartRead();
+  // Starts a wait for the next received character.
+  Started StartCommWait();
+  // Copies what the inbox holds into buffer; the rest stays for the next Read.
+  std::size_t HandOut(std::uint8_t* buffer, std::size_t capacity);
+  // A failed read: a line error that aborted it (the driver's abort-on-error
+  // setting) is cleared and the read tried again; anything else is the device gone.
+  bool RecoverFromReadError(DWORD error);
+  // Cancels whatever read or wait is pending and waits until it has settled
+  // (a read may have taken bytes first; they go with the handle being closed).
+  void SettlePending();
 
   HANDLE handle = INVALID_HANDLE_VALUE;  // written by Open/Close, which never run while a Read or Write does
   std::string name;                      // same owner as handle
-  // The one-byte read and what it reads into: the reading thread's (Read, and
-  // Close, which never runs while a Read does).
+  // The pending read or wait and the bytes a read brought in: the reading
+  // thread's (Read, and Close, which never runs while a Read does).
+  static constexpr std::size_t kInboxSize = 4096;
+  std::uint8_t inbox[kInboxSize];
+  std::size_t inboxBegin = 0;  // bytes before this were handed out
+  std::size_t inboxEnd = 0;    // bytes the last read brought in
   OVERLAPPED readOp{};
-  std::uint8_t firstByte = 0;
   bool readPending = false;
+  OVERLAPPED commEventOp{};
+  DWORD commEvents = 0;  // written by the pending wait
+  bool commEventPending = false;
   OVERLAPPED writeOp{};  // the writing thread's; the link writes under its port lock, one at a time
   // Created once, never changed; signalled from any thread.
-  const HANDLE readDone;    // manual reset, the overlapped read's event
-  const HANDLE writeDone;   // manual reset, the overlapped write's event
-  const HANDLE cancelRead;  // auto reset: one CancelRead wakes one wait (or the next, if none waits)
-  const HANDLE stopWrites;  // manual reset: set by CancelWrites, reset by Close
+  const HANDLE readDone;       // manual reset, the overlapped read's event
+  const HANDLE commEventDone;  // manual reset, the character wait's event
+  const HANDLE writeDone;      // manual reset, the overlapped write's event
+  const HANDLE cancelRead;     // auto reset: one CancelRead wakes one wait (or the next, if none waits)
+  const HANDLE stopWrites;     // manual reset: set by CancelWrites, reset by Close
   std::atomic<bool> writesCancelled{false};  // set by CancelWrites on any thread, cleared by Close
 };
 
-bool SerialPort::Impl::TakeQueued(std::uint8_t* buffer, std::size_t capacity, std::size_t* got) {
-  *got = 0;
-  DWORD errors = 0;
-  COMSTAT status{};
-  if (!ClearCommError(handle, &errors, &status)) return false;
-  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, status.cbInQue));
-  if (want == 0) return true;
-  // The bytes are there, so this read completes at once (with no read time-outs
-  // set it waits for exactly what it asks for).
+SerialPort::Impl::Started SerialPort::Impl::StartRead() {
+  inboxBegin = inboxEnd = 0;
+  // ReadFile resets the event as it starts, and sets it when it completes, at once or later.
   readOp = OVERLAPPED{};
   readOp.hEvent = readDone;
-  ResetEvent(readDone);
+  if (!ReadFile(handle, inbox, static_cast<DWORD>(kInboxSize), nullptr, &readOp)) {
+    return GetLastError() == ERROR_IO_PENDING ? Started::Pending : Started::Failed;
+  }
+  // Done at once: the count comes from the operation, as for one that was pending.
   DWORD n = 0;
-  if (!ReadFile(handle, buffer, want, nullptr, &readOp) && GetLastError() != ERROR_IO_PENDING) return false;
-  if (!GetOverlappedResult(handle, &readOp, &n, TRUE)) return false;
-  *got = n;
-  return true;
+  if (!GetOverlappedResult(handle, &readOp, &n, FALSE)) return Started::Failed;
+  inboxEnd = n;
+  return Started::Done;
 }
 
-void SerialPort::Impl::SettlePendingRead() {
-  if (!readPending) return;
-  readPending = false;
-  CancelIoEx(handle, &readOp);
+SerialPort::Impl::Started SerialPort::Impl::StartCommWait() {
+  commEventOp = OVERLAPPED{};
+  commEventOp.hEvent = commEventDone;
+  commEvents = 0;
+  // A character that came after the empty read is remembered by the driver
+  // and completes this wait at once.
+  if (WaitCommEvent(handle, &commEvents, &commEventOp)) return Started::Done;
+  if (GetLastError() == ERROR_IO_PENDING) return Started::Pending;
+  return Started::Failed;
+}
+
+std::size_t SerialPort::Impl::HandOut(std::uint8_t* buffer, std::size_t capacity) {
+  const std::size_t n = std::min(capacity, inboxEnd - inboxBegin);
+  std::copy(inbox + inboxBegin, inbox + inboxBegin + n, buffer);
+  inboxBegin += n;
+  return n;
+}
+
+bool SerialPort::Impl::RecoverFromReadError(DWORD error) {
+  DWORD errors = 0;
+  return error == ERROR_OPERATION_ABORTED && ClearCommError(handle, &errors, nullptr) && errors != 0;
+}
+
+void SerialPort::Impl::SettlePending() {
   DWORD n = 0;
-  GetOverlappedResult(handle, &readOp, &n, TRUE);
+  if (readPending) {
+    readPending = false;
+    CancelIoEx(handle, &readOp);
+    GetOverlappedResult(handle, &readOp, &n, TRUE);
+  }
+  if (commEventPending) {
+    commEventPending = false;
+    SetCommMask(handle, 0);  // ends a pending wait for characters
+    CancelIoEx(handle, &commEventOp);
+    GetOverlappedResult(handle, &commEventOp, &n, TRUE);
+  }
+  inboxBegin = inboxEnd = 0;
 }
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
@@ -175,16 +227,17 @@ bool SerialPort::Configure(std::uint32_t baud) {
   dcb.StopBits = ONESTOPBIT;
   SetCommState(handle, &dcb);  // a partly applied setting still leaves a usable port
 
-  // No read time-outs: a read completes when it has what it asked for. Read()
-  // asks for one byte to wait, and then only for what the driver holds.
+  // A read returns at once with what the driver holds, possibly nothing;
+  // Read() waits for the next character with WaitCommEvent when it is nothing.
   COMMTIMEOUTS timeouts{};
   GetCommTimeouts(handle, &timeouts);
-  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 1000;
   SetCommTimeouts(handle, &timeouts);
+  SetCommMask(handle, EV_RXCHAR);
 
   SetupComm(handle, 1024, 1024);
   return PurgeComm(handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
@@ -194,42 +247,55 @@ ReadResult SerialPort::Read(std::uint8_t* buffer, std::size_t capacity, int time
   Impl& p = *impl_;
   if (p.handle == INVALID_HANDLE_VALUE) return {ReadStatus::HungUp, 0};
   if (capacity == 0) return {ReadStatus::Data, 0};
+  if (p.inboxBegin < p.inboxEnd) return {ReadStatus::Data, p.HandOut(buffer, capacity)};
   const bool bounded = timeoutMs >= 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(bounded ? timeoutMs : 0);
   for (;;) {
-    if (!p.readPending) {
-      std::size_t got = 0;
-      if (!p.TakeQueued(buffer, capacity, &got)) return {ReadStatus::HungUp, 0};
-      if (got > 0) return {ReadStatus::Data, got};
-      // Nothing there: a one-byte read that completes when a byte arrives.
-      p.readOp = OVERLAPPED{};
-      p.readOp.hEvent = p.readDone;
-      ResetEvent(p.readDone);
-      if (!ReadFile(p.handle, &p.firstByte, 1, nullptr, &p.readOp) && GetLastError() != ERROR_IO_PENDING) {
-        return {ReadStatus::HungUp, 0};
+    if (!p.readPending && !p.commEventPending) {
+      switch (p.StartRead()) {
+        case Impl::Started::Failed:
+          if (p.RecoverFromReadError(GetLastError())) continue;
+          return {ReadStatus::HungUp, 0};
+        case Impl::Started::Pending:
+          p.readPending = true;
+          break;
+        case Impl::Started::Done:
+          if (p.inboxEnd > 0) return {ReadStatus::Data, p.HandOut(buffer, capacity)};
+          // Nothing there: wait for the next character, then read again.
+          switch (p.StartCommWait()) {
+            case Impl::Started::Failed:
+              return {ReadStatus::HungUp, 0};
+            case Impl::Started::Pending:
+              p.commEventPending = true;
+              break;
+            case Impl::Started::Done:
+              if (bounded && Clock::now() >= deadline) return {ReadStatus::Timeout, 0};
+              continue;
+          }
+          break;
       }
-      p.readPending = true;
     }
-    const HANDLE events[2] = {p.readDone, p.cancelRead};
+    const HANDLE events[2] = {p.readPending ? p.readDone : p.commEventDone, p.cancelRead};
     const DWORD woke = WaitForMultipleObjects(2, events, FALSE, RemainingMs(bounded, deadline));
     if (woke == WAIT_TIMEOUT) return {ReadStatus::Timeout, 0};
     if (woke == WAIT_OBJECT_0 + 1) return {ReadStatus::Cancelled, 0};
     if (woke != WAIT_OBJECT_0) return {ReadStatus::HungUp, 0};
-    p.readPending = false;
     DWORD n = 0;
-    // A failure here (the device removed, a broken pipe under wine) is a hang-up.
-    if (!GetOverlappedResult(p.handle, &p.readOp, &n, FALSE)) return {ReadStatus::HungUp, 0};
-    if (n == 0) {
-      // Completed with nothing: wait again within the same deadline.
-      if (bounded && Clock::now() >= deadline) return {ReadStatus::Timeout, 0};
-      continue;
+    if (p.readPending) {
+      p.readPending = false;
+      // A failure here (the device removed, a broken pipe under wine) is a hang-up.
+      if (!GetOverlappedResult(p.handle, &p.readOp, &n, FALSE)) {
+        if (p.RecoverFromReadError(GetLastError())) continue;
+        return {ReadStatus::HungUp, 0};
+      }
+      p.inboxEnd = n;
+      if (n > 0) return {ReadStatus::Data, p.HandOut(buffer, capacity)};
+    } else {
+      p.commEventPending = false;
+      if (!GetOverlappedResult(p.handle, &p.commEventOp, &n, FALSE)) return {ReadStatus::HungUp, 0};
     }
-    buffer[0] = p.firstByte;
-    std::size_t more = 0;
-    // A device that goes in between: the byte already taken is still handed on,
-    // and the next Read reports the hang-up.
-    p.TakeQueued(buffer + 1, capacity - 1, &more);
-    return {ReadStatus::Data, 1 + more};
+    // A read that came back empty, or a character to fetch: read again within the same deadline.
+    if (bounded && Clock::now() >= deadline) return {ReadStatus::Timeout, 0};
   }
 }
 
@@ -241,9 +307,9 @@ std::size_t SerialPort::Write(const std::uint8_t* data, std::size_t count, int t
   std::size_t done = 0;
   while (done < count && !p.writesCancelled.load()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, MAXDWORD));
+    // WriteFile resets the event as it starts.
     p.writeOp = OVERLAPPED{};
     p.writeOp.hEvent = p.writeDone;
-    ResetEvent(p.writeDone);
     DWORD written = 0;
     // Each WriteFile is itself bounded by the 1000 ms write time-out set in Configure.
     if (!WriteFile(p.handle, data + done, chunk, nullptr, &p.writeOp)) {
@@ -274,8 +340,8 @@ void SerialPort::Close() {
   impl_->writesCancelled.store(false);
   ResetEvent(impl_->stopWrites);
   if (impl_->handle == INVALID_HANDLE_VALUE) return;
-  // The pending read writes into this object: it must have settled before the handle goes.
-  impl_->SettlePendingRead();
+  // The pending read or wait writes into this object: it must have settled before the handle goes.
+  impl_->SettlePending();
   CloseHandle(impl_->handle);
   impl_->handle = INVALID_HANDLE_VALUE;
   impl_->name.clear();

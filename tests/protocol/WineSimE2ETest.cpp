@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "link/LinkFrame.h"
 #include "platform/SerialPort.h"
 #include "platform/PortEnumeration.h"
 #include "tests/protocol/RecordedSession.h"
@@ -145,6 +146,43 @@ TEST(WineSimPort, ReadWaitsIsWokenByCancelReadAndTakesAReplyWhole) {
       5s));
   ASSERT_EQ(reply.size(), 11u);
   EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), (Bytes{0xBB, 0xBB, 0xBB, 0xBB, 0x01, 0x7F}));
+}
+
+// A read takes everything the driver holds into the port's own buffer, also
+// while the caller is away after a timed-out wait: a caller with room for three
+// bytes at a time still gets the reply whole and in order, and closing with a
+// read pending leaves nothing behind for the port opened next.
+TEST(WineSimPort, ReplyTakenThreeBytesAtATimeAfterATimedOutWaitComesWholeAndInOrder) {
+  const std::string name = SimRelay::Port();
+  if (name.empty()) GTEST_SKIP() << "needs the simulator on a mapped COM port (tests/support/wine_sim_run.py)";
+  SimRelay sim;
+  ASSERT_EQ(sim.Ask("pace off"), "ok pace off");  // the reply lands in one piece
+  SerialPort port;
+  std::string reason;
+  const std::uint8_t keepAlive[] = {0xBB, 0xBB, 0xBB, 0xBB, 0x01, 0x7F, 0x01, 0x00, 0x01, 0xA2, 0x94};
+  std::uint8_t piece[3];
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE("pass " + std::to_string(pass));
+    ASSERT_TRUE(port.Open(name, &reason)) << reason;
+    ASSERT_TRUE(port.Configure(115200));
+    ASSERT_EQ(port.Read(piece, sizeof piece, 0).status, ReadStatus::Timeout);  // the wait stays behind
+    ASSERT_EQ(port.Write(keepAlive, sizeof keepAlive, 1000), sizeof keepAlive);
+    Bytes reply;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const ReadResult r = port.Read(piece, sizeof piece, 100);
+          EXPECT_NE(r.status, ReadStatus::HungUp);
+          if (r.status == ReadStatus::Data) reply.insert(reply.end(), piece, piece + r.count);
+          return reply.size() >= 11 || r.status == ReadStatus::HungUp;
+        },
+        5s));
+    ASSERT_EQ(reply.size(), 11u);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), (Bytes{0xBB, 0xBB, 0xBB, 0xBB, 0x01, 0x7F}));
+    const std::uint16_t crc = Crc16(reply.data(), 9);
+    EXPECT_EQ(reply[9] | reply[10] << 8, crc) << "the reply's bytes came reordered or mixed";
+    EXPECT_EQ(port.Read(piece, sizeof piece, 0).status, ReadStatus::Timeout) << "bytes beyond the reply";
+    port.Close();
+  }
 }
 
 }  // namespace
