@@ -530,7 +530,7 @@ TEST(SettingsEndToEnd, RefusalsAndFailedWritesLeaveTheSensorAlone) {
       });
   EXPECT_TRUE(script.RunDuring([&] { f.dlg.RunModal(); }));
   // Five refusals, one "无效指令", nothing for status 7, one "设置成功".
-  EXPECT_EQ(f.h.boxes.Count(), 7u) << LastBox(f.h.boxes).text;
+  EXPECT_EQ(f.h.boxes.Count(), 7u) << ::testing::PrintToString(f.h.boxes.Texts());
   ExpectStatusBoxesFromTheReader(f);
 }
 
