@@ -1,6 +1,5 @@
 #include "tests/support/SimProcess.h"
 
-#include "tests/support/SimStats.h"
 
 #include <fcntl.h>
 #include <sstream>
@@ -139,13 +138,5 @@ std::map<std::string, std::string> SimProcess::ParsePairs(const std::string& lin
   return pairs;
 }
 
-std::uint64_t SimProcess::RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code) {
-  return RequestCount(stats, code);
-}
-
-std::uint64_t SimProcess::FramesSeen() { return std::strtoull(Stats()["frames"].c_str(), nullptr, 10); }
-
-std::map<std::string, std::string> SimProcess::State() { return ParsePairs(Ask("state", "state ")); }
-std::map<std::string, std::string> SimProcess::Stats() { return ParsePairs(Ask("stats", "stats ")); }
 
 }  // namespace varnel::test

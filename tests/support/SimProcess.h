@@ -8,6 +8,7 @@
 // each instance restarts it with its own options behind the same COM port
 // (LinkPath() is that port's name), and everything else goes through the runner.
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <condition_variable>
 #include <deque>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/SimStats.h"
 #include "tests/support/Wait.h"
 #ifndef _WIN32
 #include <sys/types.h>
@@ -52,15 +54,17 @@ class SimProcess {
   std::string Ask(const std::string& line, const std::string& answerPrefix,
                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // "state ..." / "stats ..." as key=value pairs.
-  std::map<std::string, std::string> State();
-  std::map<std::string, std::string> Stats();
+  std::map<std::string, std::string> State() { return ParsePairs(Ask("state", "state ")); }
+  std::map<std::string, std::string> Stats() { return ParsePairs(Ask("stats", "stats ")); }
   // Requests with this command byte the sensor has received so far.
   std::uint64_t RequestsOf(std::uint8_t code) { return RequestsOf(Stats(), code); }
   // The same from a "stats" answer already taken, so several codes are read
   // from one moment.
-  static std::uint64_t RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code);
+  static std::uint64_t RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code) {
+    return RequestCount(stats, code);
+  }
   // Frames the sensor has received so far, whatever their code.
-  std::uint64_t FramesSeen();
+  std::uint64_t FramesSeen() { return std::strtoull(Stats()["frames"].c_str(), nullptr, 10); }
   // Waits until a "state" answer satisfies the predicate, asking every 20 ms.
   template <typename Pred>
   bool WaitForState(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {

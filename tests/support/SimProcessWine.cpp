@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "tests/support/SimRelay.h"
-#include "tests/support/SimStats.h"
 
 // The other end of the "@simctl" requests of tests/support/wine_sim_run.py: one
 // line out on standard output, its answer in on standard input.
@@ -83,13 +82,5 @@ std::vector<std::string> SimProcess::Lines() const {
 
 std::map<std::string, std::string> SimProcess::ParsePairs(const std::string& line) { return SimRelay::Pairs(line); }
 
-std::uint64_t SimProcess::RequestsOf(const std::map<std::string, std::string>& stats, std::uint8_t code) {
-  return RequestCount(stats, code);
-}
-
-std::uint64_t SimProcess::FramesSeen() { return std::strtoull(Stats()["frames"].c_str(), nullptr, 10); }
-
-std::map<std::string, std::string> SimProcess::State() { return ParsePairs(Ask("state", "state ")); }
-std::map<std::string, std::string> SimProcess::Stats() { return ParsePairs(Ask("stats", "stats ")); }
 
 }  // namespace varnel::test
