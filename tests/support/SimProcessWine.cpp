@@ -10,13 +10,6 @@
 namespace varnel::test {
 namespace {
 
-std::string ReadAnswerLine() {
-  std::string line;
-  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) line.push_back(static_cast<char>(c));
-  while (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 // "+LINE" for a line found, "-" for none.
 std::string FoundLine(const std::string& answer) { return answer.rfind('+', 0) == 0 ? answer.substr(1) : ""; }
 
@@ -49,7 +42,7 @@ std::string SimProcess::Request(const std::string& request) const {
   std::fflush(stdout);  // what the test printed before stays before the request
   std::fprintf(stdout, "@simctl %s\n", request.c_str());
   std::fflush(stdout);
-  return ReadAnswerLine();
+  return SimRelay::ReadAnswerLine();
 }
 
 void SimProcess::Command(const std::string& line) {
@@ -76,11 +69,10 @@ std::vector<std::string> SimProcess::Lines() const {
   if (!Started()) return lines_;
   // The simulator's output only grows: ask for what is new since the last time.
   const std::string count = Request("lines\t" + std::to_string(lines_.size()));
-  for (long n = std::strtol(count.c_str(), nullptr, 10); n > 0; --n) lines_.push_back(ReadAnswerLine());
+  for (long n = std::strtol(count.c_str(), nullptr, 10); n > 0; --n) lines_.push_back(SimRelay::ReadAnswerLine());
   return lines_;
 }
 
 std::map<std::string, std::string> SimProcess::ParsePairs(const std::string& line) { return SimRelay::Pairs(line); }
-
 
 }  // namespace varnel::test

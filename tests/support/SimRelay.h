@@ -30,6 +30,11 @@ class SimRelay {
     std::fflush(stdout);  // what the test printed before stays before the request
     std::fprintf(stdout, "@sim %s\n", command.c_str());
     std::fflush(stdout);
+    return ReadAnswerLine();
+  }
+
+  // One answer line from the runner, without its line end.
+  static std::string ReadAnswerLine() {
     std::string line;
     for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) line.push_back(static_cast<char>(c));
     while (!line.empty() && line.back() == '\r') line.pop_back();
